@@ -1,0 +1,7 @@
+#include "carvers/carver.h"
+
+namespace quorvex {
+
+void CarveRar(ScanContext& /*ctx*/, int64_t /*start_offset*/, std::string_view /*folder*/) {}
+
+}  // namespace quorvex
