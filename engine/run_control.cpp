@@ -19,13 +19,15 @@ bool RunControl::PauseTest() {
 
 std::string PercentText(int64_t done, int64_t total) {
   if (total <= 0) total = 1;
-  std::string s = std::to_string(done * 10000 / total);
-  const bool negative = !s.empty() && s[0] == '-';
-  if (negative) s.erase(0, 1);
-  while (s.size() < 3) s.insert(s.begin(), '0');
-  s.insert(s.size() - 2, ".");
-  if (negative) s.insert(s.begin(), '-');
-  return s + "%";
+  const int64_t v = done * 10000 / total;
+  std::string digits = std::to_string(v < 0 ? -v : v);
+  if (digits.size() < 3) digits = std::string(3 - digits.size(), '0') + digits;
+  std::string text = v < 0 ? "-" : "";
+  text += digits.substr(0, digits.size() - 2);
+  text += '.';
+  text += digits.substr(digits.size() - 2);
+  text += '%';
+  return text;
 }
 
 }  // namespace quorvex

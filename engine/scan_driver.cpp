@@ -123,10 +123,12 @@ void SearchPass(SectorReader& reader, const ScanSettings& settings, uint32_t bps
       if (s > last) break;
     }
     if (!(free_only && map->IsTaken(s))) {
-      bool have = reader.ReadSource(buffer, static_cast<int32_t>(bps), s * static_cast<int64_t>(bps)) == 0;
-      if (!have) have = reader.ReadSectorDirect(s);
-      if (have) {
-        const uint8_t t = IdentifySector(buffer, bps, settings.classic);
+      // The sector is identified where the read window holds it; when the window cannot
+      // be filled around it, it is read on its own into the sector buffer.
+      const uint8_t* bytes = reader.View(s * static_cast<int64_t>(bps), static_cast<int32_t>(bps));
+      if (bytes == nullptr && reader.ReadSectorDirect(s)) bytes = buffer;
+      if (bytes != nullptr) {
+        const uint8_t t = IdentifySector(bytes, bps, settings.classic);
         if (t > 0) {
           if (!NeverKept(t)) list->Append(s, t);
           if (IsSelectedArchive(t, settings.type_mask)) ++*found_count;

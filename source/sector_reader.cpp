@@ -20,9 +20,29 @@ int64_t SectorReader::SeekSource(int64_t distance, int origin) {
   return position_;
 }
 
-int32_t SectorReader::ReadSource(void* dest, int32_t count, int64_t byte_offset) {
+bool SectorReader::Fill(int64_t byte_offset, int64_t bound) {
+  if (device_ == nullptr) return false;
+  // The window starts at the requested offset, slid back so that it ends at the bound.
+  int64_t start = byte_offset;
+  if (start > bound - kWindowSize) start = bound - kWindowSize;
+  if (start < 0) start = 0;
+  if (SeekSource(start, 0) < 0) return false;
+  ++device_reads_;
+  const int64_t got = device_->ReadAt(start, window_.data(), kWindowSize);
+  if (got < 0) {
+    window_filled_ = false;
+    return false;
+  }
+  window_start_ = start;
+  window_length_ = static_cast<int32_t>(got);
+  window_filled_ = true;
+  position_ = start + got;
+  return window_length_ > byte_offset - start;
+}
+
+int32_t SectorReader::ReadSourceFilling(void* dest, int32_t count, int64_t byte_offset) {
   auto* out = static_cast<uint8_t*>(dest);
-  const int64_t bound = (range_last_sector_ + 1) * static_cast<int64_t>(bytes_per_sector_);
+  const int64_t bound = Bound();
   for (;;) {
     if (count <= 0) return 0;
     if (window_filled_ && byte_offset >= window_start_ && byte_offset < window_start_ + window_length_) {
@@ -34,23 +54,21 @@ int32_t SectorReader::ReadSource(void* dest, int32_t count, int64_t byte_offset)
       count -= n;
       if (count == 0) return 0;
     }
-    if (byte_offset >= bound || device_ == nullptr) return count;
-    int64_t start = byte_offset;
-    if (start > bound - kWindowSize) start = bound - kWindowSize;
-    if (start < 0) start = 0;
-    if (SeekSource(start, 0) < 0) return count;
-    ++device_reads_;
-    const int64_t got = device_->ReadAt(start, window_.data(), kWindowSize);
-    if (got < 0) {
-      window_filled_ = false;
-      return count;
-    }
-    window_start_ = start;
-    window_length_ = static_cast<int32_t>(got);
-    window_filled_ = true;
-    position_ = start + got;
-    if (window_length_ <= byte_offset - start) return count;
+    if (byte_offset >= bound || !Fill(byte_offset, bound)) return count;
   }
+}
+
+const uint8_t* SectorReader::View(int64_t byte_offset, int32_t count) {
+  if (count <= 0 || count > kWindowSize || byte_offset < 0) return nullptr;
+  auto held = [&] {
+    return window_filled_ && byte_offset >= window_start_ && byte_offset + count <= window_start_ + window_length_;
+  };
+  if (!held()) {
+    const int64_t bound = Bound();
+    // Bytes at or past the bound are only served from a window that already holds them.
+    if (byte_offset + count > bound || !Fill(byte_offset, bound) || !held()) return nullptr;
+  }
+  return window_.data() + (byte_offset - window_start_);
 }
 
 bool SectorReader::ReadSectorDirect(int64_t sector) {

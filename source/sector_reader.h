@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/sector_device.h"
 #include "source/geometry.h"
@@ -35,7 +36,19 @@ class SectorReader {
 
   /// Copies count bytes from byte offset into dest. Returns the number of bytes NOT
   /// delivered (0 = success). Bytes after the first undelivered one are left as they were.
-  int32_t ReadSource(void* dest, int32_t count, int64_t byte_offset);
+  int32_t ReadSource(void* dest, int32_t count, int64_t byte_offset) {
+    // The common case of a forward walk: the window holds the whole request.
+    if (window_filled_ && count > 0 && byte_offset >= window_start_ &&
+        byte_offset + count <= window_start_ + window_length_) {
+      std::memcpy(dest, window_.data() + (byte_offset - window_start_), static_cast<size_t>(count));
+      return 0;
+    }
+    return ReadSourceFilling(dest, count, byte_offset);
+  }
+
+  /// The same bytes ReadSource would deliver, seen in place in the window: null when they
+  /// cannot all be had (count at most kWindowSize). The view is valid until the next call.
+  const uint8_t* View(int64_t byte_offset, int32_t count);
 
   /// Reads one sector into sector_buffer() with a single device read, past the window.
   bool ReadSectorDirect(int64_t sector);
@@ -49,6 +62,11 @@ class SectorReader {
   uint64_t device_reads() const { return device_reads_; }
 
  private:
+  int32_t ReadSourceFilling(void* dest, int32_t count, int64_t byte_offset);
+  int64_t Bound() const { return (range_last_sector_ + 1) * static_cast<int64_t>(bytes_per_sector_); }
+  /// Fills the window for a request at byte_offset (< bound); false when the fill failed.
+  bool Fill(int64_t byte_offset, int64_t bound);
+
   SectorDevice* device_ = nullptr;
   int64_t position_ = 0;
   uint32_t bytes_per_sector_ = 512;
