@@ -47,9 +47,9 @@ bool OpenForCommand(const std::string& path, SourceState& source, SectorReader& 
   return true;
 }
 
-uint32_t ParseTypes(const std::string& text, bool* ok) {
+uint32_t ParseTypes(const std::string& text, bool given, bool* ok) {
   *ok = true;
-  if (text.empty()) return kDefaultTypeMask;
+  if (!given) return kDefaultTypeMask;
   uint32_t mask = 0;
   std::stringstream in(text);
   std::string item;
@@ -76,7 +76,7 @@ bool ParseRange(const std::string& text, std::string* first, std::string* last) 
 int RunRescueCommand(const RescueArgs& args, int argc, char** argv) {
   bool types_ok = true;
   RescueRequest request;
-  request.type_mask = ParseTypes(args.types, &types_ok);
+  request.type_mask = ParseTypes(args.types, args.types_given, &types_ok);
   if (!types_ok) {
     std::fprintf(stderr, "--types: expected a list of rar, zip, 7z and cab\n");
     return kExitUsage;

@@ -12,6 +12,7 @@ inline constexpr int kExitUsage = 2;
 
 struct RescueArgs {
   std::string source, out, types, cause, fs, cluster, range, report;
+  bool types_given = false;
   bool free_space_only = false, quiet = false, classic = false;
 };
 struct BackupArgs {

@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
   auto* r = app.add_subcommand("rescue", "rescue the archives of SOURCE into a folder");
   r->add_option("SOURCE", rescue.source, "image file, device path, or hd:N for physical drive N")->required();
   r->add_option("--out", rescue.out, "folder the rescued archives are written to")->required();
-  r->add_option("--types", rescue.types, "archive types to save: rar,zip,7z,cab (default rar,zip,7z)");
+  auto* types = r->add_option("--types", rescue.types, "archive types to save: rar,zip,7z,cab (default rar,zip,7z)");
   r->add_option("--cause", rescue.cause, "cause of the loss: deleted, formatted or repartitioned")
       ->check(CLI::IsMember({"deleted", "formatted", "repartitioned"}));
   r->add_option("--fs", rescue.fs, "file system: fat, fat32, ntfs, exfat, hfs, hfs+ or other")
@@ -61,7 +61,10 @@ int main(int argc, char** argv) {
     return rc == 0 ? 0 : kExitUsage;
   }
 
-  if (r->parsed()) return RunRescueCommand(rescue, argc, argv);
+  if (r->parsed()) {
+    rescue.types_given = types->count() > 0;
+    return RunRescueCommand(rescue, argc, argv);
+  }
   if (b->parsed()) return RunBackupCommand(backup);
   if (v->parsed()) return RunViewCommand(view);
   if (d->parsed()) return RunDetectCommand(detect_source);
