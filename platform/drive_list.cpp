@@ -199,8 +199,9 @@ std::string SizeText(int64_t bytes) {
     unit = "GB";
   }
   std::string digits = std::to_string(static_cast<long long>(d));
-  const size_t point = digits.size() > 2 ? digits.size() - 2 : 0;
-  digits.insert(point, ".");
+  // Hundredths always show two digits after the point: 5 hundredths is ".05", not ".5".
+  if (digits.size() < 2) digits.insert(0, 2 - digits.size(), '0');
+  digits.insert(digits.size() - 2, ".");
   return digits + unit;
 }
 

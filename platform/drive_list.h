@@ -37,7 +37,8 @@ struct DriveListOptions {
 inline constexpr int kMaxPhysicalDrives = 20;
 
 /// Size in hundredths of a MiB below 10.24 MiB ("1.41MB"), else in hundredths of a GiB
-/// ("465.76GB"), rounded half up; the point stands before the last two digits.
+/// ("465.76GB"), rounded half up; the point stands before the last two digits, with no
+/// leading zero (".13GB") and never fewer than two digits after it (".01GB").
 std::string SizeText(int64_t bytes);
 
 /// "HD"/"RM" + N + description + " (" + SizeText(size) + ")". The description is empty
