@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -214,6 +215,72 @@ TEST(OpenImage, Fat32MadeByMkfsFat) {
   EXPECT_EQ(source.working.cluster_offset, first_data % 8);
   EXPECT_EQ(source.working.last_sector, (64 << 20) / 512 - 1);
   EXPECT_EQ(view.cluster_item, 3);
+}
+
+}  // namespace
+}  // namespace quorvex
+
+namespace quorvex {
+namespace {
+
+/// A read-only loop device over a scratch image (root only; skipped where not allowed).
+class LoopDevice {
+ public:
+  LoopDevice(const std::string& image, int sector_size) {
+    const std::string command = "losetup -r -f --show --sector-size " + std::to_string(sector_size) + " '" + image +
+                                "' 2>/dev/null";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return;
+    char line[256] = {};
+    if (std::fgets(line, sizeof line, pipe) != nullptr) path_ = line;
+    ::pclose(pipe);
+    while (!path_.empty() && (path_.back() == '\n' || path_.back() == ' ')) path_.pop_back();
+  }
+  ~LoopDevice() {
+    if (!path_.empty()) (void)std::system(("losetup -d '" + path_ + "' 2>/dev/null").c_str());
+  }
+  LoopDevice(const LoopDevice&) = delete;
+  LoopDevice& operator=(const LoopDevice&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+TEST(OpenDrive, LoopDeviceWith4096ByteSectors) {
+  TempDir dir;
+  std::vector<uint8_t> bytes = testing::ReadAll(kDataDir + "fat32_4k_s1.boot");
+  bytes.resize(8u << 20, 0);
+  const auto image = dir.WriteBytes("loop.img", bytes);
+  LoopDevice loop(image.string(), 4096);
+  if (loop.path().empty()) GTEST_SKIP() << "no loop device (needs root and losetup)";
+
+  SourceState source;
+  SectorReader reader;
+  DriveEntry entry;
+  entry.kind = SourceKind::kVolume;
+  entry.device_path = loop.path();
+  entry.text = "LOOP: []";
+  OpenView view = OpenDrive(source, reader, entry);
+  ASSERT_TRUE(view.opened) << view.error_number;
+  EXPECT_TRUE(view.recognised);
+  EXPECT_EQ(source.working.fs_kind, FsKind::kFat32);
+  EXPECT_EQ(source.working.bytes_per_sector, 4096u);
+  EXPECT_EQ(source.working.last_sector, 2047);
+  EXPECT_EQ(view.sector_size_panel, UiText(86) + "4096");
+  EXPECT_TRUE(source.device->Identity().is_block_device);
+
+  entry.kind = SourceKind::kPhysicalDrive;
+  view = OpenDrive(source, reader, entry);
+  ASSERT_TRUE(view.opened);
+  EXPECT_FALSE(view.recognised);
+  // The drive's logical sector size, from the device.
+  EXPECT_EQ(source.working.bytes_per_sector, 4096u);
+  EXPECT_EQ(source.working.last_sector, 2047);
+  ASSERT_TRUE(reader.ReadSectorDirect(0));
+  EXPECT_EQ(reader.sector_buffer()[510], 0x55);
+  EXPECT_EQ(reader.sector_buffer()[511], 0xAA);
+  CloseSource(source, reader);
 }
 
 }  // namespace
