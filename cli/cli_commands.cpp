@@ -1,50 +1,99 @@
 #include "cli/cli_commands.h"
 
 #include <cerrno>
+#include <charconv>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
 
 #include "app/ui_text.h"
+#include "backup/backup.h"
 #include "cli/cli_progress.h"
 #include "engine/report.h"
 #include "engine/scan_driver.h"
+#include "platform/device_identity.h"
+#include "platform/drive_list.h"
 #include "platform/sector_device.h"
+#include "source/fs_detect.h"
 #include "source/geometry.h"
 #include "source/sector_reader.h"
+#include "source/source_open.h"
 
 namespace quorvex {
 namespace {
 
-constexpr int kSlotFailedOpenDrive = 16;
-constexpr int kSlotFailedOpenFile = 48;
 constexpr int kSlotRescued = 27;
+constexpr int kSlotDeleteQuestion = 44;
 
 void PrintError(const std::string& text, int err) {
   if (err != 0) std::fprintf(stderr, "%s (%s)\n", text.c_str(), std::strerror(err));
   else std::fprintf(stderr, "%s\n", text.c_str());
 }
 
-/// Opens SOURCE for reading only and fills the geometry.
-bool OpenForCommand(const std::string& path, SourceState& source, SectorReader& reader) {
-  int err = 0;
-  source.device = OpenPosixDevice(path, &err);
-  if (!source.device) {
-    PrintError(UiText(kSlotFailedOpenFile), err);
-    return false;
+/// What SOURCE names: hd:N is physical drive N; a whole disk is a physical drive, any
+/// other block device a volume; everything else an image file.
+OpenView OpenForCommand(const std::string& text, SourceState& source, SectorReader& reader) {
+  if (text.rfind("hd:", 0) == 0) {
+    int number = -1;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data() + 3, end, number);
+    DriveEntry entry;
+    if (ec == std::errc() && ptr == end && number >= 0) entry = FindPhysicalDrive(number);
+    if (entry.kind == SourceKind::kNone) {
+      OpenView failed;
+      failed.message_slot = kSlotFailedOpenDrive;
+      failed.error_number = ENODEV;
+      return failed;
+    }
+    return OpenDrive(source, reader, entry);
   }
-  source.kind = SourceKind::kImageFile;
-  source.path = path;
-  source.name = path;
-  Geometry g;
-  g.bytes_per_sector = 512;
-  g.last_sector = source.device->Length() / g.bytes_per_sector - 1;
-  source.detected = g;
-  source.working = g;
-  reader.SetDevice(source.device.get());
-  reader.SetBytesPerSector(g.bytes_per_sector);
-  (void)kSlotFailedOpenDrive;
-  return true;
+  struct stat st {};
+  if (::stat(text.c_str(), &st) == 0 && S_ISBLK(st.st_mode)) {
+    DriveEntry entry;
+    entry.kind = SourceKind::kVolume;
+    entry.device_path = text;
+    entry.text = text;
+    entry.rdev = st.st_rdev;
+    for (const DriveEntry& disk : ListPhysicalDrives()) {
+      if (disk.rdev == st.st_rdev) {
+        entry = disk;
+        entry.device_path = text;
+        break;
+      }
+    }
+    return OpenDrive(source, reader, entry);
+  }
+  return OpenImage(source, reader, text);
+}
+
+bool OpenOrReport(const std::string& text, SourceState& source, SectorReader& reader, OpenView* view) {
+  *view = OpenForCommand(text, source, reader);
+  if (view->opened) return true;
+  PrintError(UiText(view->message_slot), view->error_number);
+  return false;
+}
+
+int ItemOf(const std::vector<std::string>& items, const std::string& value) {
+  for (size_t i = 0; i < items.size(); ++i)
+    if (items[i] == value) return static_cast<int>(i);
+  return -1;
+}
+
+const char* FsName(FsKind kind) {
+  switch (kind) {
+    case FsKind::kFat12: return "FAT12";
+    case FsKind::kFat16: return "FAT16";
+    case FsKind::kFat32: return "FAT32";
+    case FsKind::kNtfs: return "NTFS";
+    case FsKind::kExFat: return "exFAT";
+    case FsKind::kHfs: return "HFS";
+    case FsKind::kHfsPlus: return "HFS+/HFSX";
+    case FsKind::kNone: break;
+  }
+  return "none";
 }
 
 uint32_t ParseTypes(const std::string& text, bool given, bool* ok) {
@@ -87,18 +136,45 @@ int RunRescueCommand(const RescueArgs& args, int argc, char** argv) {
   }
   SourceState source;
   SectorReader reader;
-  if (!OpenForCommand(args.source, source, reader)) return kExitCouldNot;
+  OpenView view;
+  if (!OpenOrReport(args.source, source, reader, &view)) return kExitCouldNot;
+  // The options act as choosing in the window's boxes, in their order on the window:
+  // cause of loss, then file system, then cluster size.
+  int cluster_item = view.cluster_item;
+  bool boxes_enabled = view.boxes_enabled;
+  if (!args.cause.empty()) {
+    const int cause = ItemOf({"deleted", "formatted", "repartitioned"}, args.cause);
+    const CauseOfLossView chosen = CauseOfLossChosen(source.detected, source.working, cause);
+    if (chosen.message_slot != 0) PrintError(UiText(chosen.message_slot), 0);
+    cluster_item = chosen.cluster_item;
+    boxes_enabled = chosen.boxes_enabled;
+  }
+  if (!args.fs.empty() || !args.cluster.empty()) {
+    if (!boxes_enabled) {
+      std::fprintf(stderr, "--fs and --cluster need --cause formatted or repartitioned on a recognised file system\n");
+      return kExitUsage;
+    }
+    if (!args.fs.empty())
+      cluster_item = FileSystemChosen(source.working, ItemOf({"fat", "fat32", "ntfs", "exfat", "hfs", "hfs+", "other"}, args.fs));
+    if (!args.cluster.empty()) {
+      cluster_item = ItemOf({"0.5K", "1K", "2K", "4K", "8K", "16K", "32K", "64K", "128K"}, args.cluster);
+      ClusterSizeChosen(source.working, cluster_item, true);
+    }
+  }
   if (args.range.empty()) {
-    request.first_text = "0";
-    request.last_text = std::to_string(source.working.last_sector);
+    request.first_text = view.first_sector_text;
+    request.last_text = view.last_sector_text;
   }
   request.folder_text = args.out;
-  request.free_space_only = args.free_space_only;
-  request.cluster_bytes = source.working.sectors_per_cluster * source.working.bytes_per_sector;
+  request.free_space_only = args.free_space_only && view.free_space_enabled;
+  request.cluster_bytes = ClusterItemBytes(cluster_item);
   request.classic = args.classic;
 
   ScanSettings settings;
-  const int slot = CheckRescue(request, source, nullptr, &settings);
+  const DeviceIdentity identity = source.device->Identity();
+  const int slot = CheckRescue(request, source,
+                               [&](const std::string& folder) { return SameDeviceAsSource(folder, identity); },
+                               &settings);
   if (slot != 0) {
     PrintError(UiText(slot), 0);
     return kExitCouldNot;
@@ -125,9 +201,59 @@ int RunRescueCommand(const RescueArgs& args, int argc, char** argv) {
   return kExitRan;
 }
 
-int RunBackupCommand(const BackupArgs& /*args*/) {
-  std::fprintf(stderr, "backup: not available in this build\n");
-  return kExitCouldNot;
+int RunBackupCommand(const BackupArgs& args) {
+  BackupRequest request;
+  if (!args.range.empty() && !ParseRange(args.range, &request.first_text, &request.last_text)) {
+    std::fprintf(stderr, "--range: expected FIRST-LAST\n");
+    return kExitUsage;
+  }
+  SourceState source;
+  SectorReader reader;
+  OpenView view;
+  if (!OpenOrReport(args.source, source, reader, &view)) return kExitCouldNot;
+  if (args.range.empty()) {
+    request.first_text = view.first_sector_text;
+    request.last_text = view.last_sector_text;
+  }
+  request.image_path = args.image;
+  request.free_space_only = args.free_space_only;
+  if (args.free_space_only && !view.free_space_enabled) {
+    std::fprintf(stderr, "--free-space-only needs a recognised file system on the source\n");
+    return kExitCouldNot;
+  }
+  CliRunControl run(args.quiet);
+  run.StartTick();
+  const DeviceIdentity identity = source.device->Identity();
+  const BackupOutcome outcome = RunBackup(
+      source, reader, request, run, [&](const std::string& folder) { return SameDeviceAsSource(folder, identity); });
+  run.CloseWindow(ProgressWindow::kSearch);
+
+  std::string text = outcome.message_slot != 0 ? UiText(outcome.message_slot) : std::string();
+  if (!outcome.reason.empty()) text += text.empty() ? outcome.reason : " (" + outcome.reason + ")";
+  switch (outcome.result) {
+    case BackupResult::kFinished:
+    case BackupResult::kFinishedWithErrors:
+      std::printf("%s\n", text.c_str());
+      return kExitRan;
+    case BackupResult::kCancelledCollecting:
+      return kExitRan;
+    case BackupResult::kCancelled:
+    case BackupResult::kWriteFailed: {
+      if (!text.empty()) std::fprintf(stderr, "%s\n", text.c_str());
+      // The window asks whether to delete the unfinished image; on a terminal so do we,
+      // otherwise the image is kept (nothing is lost without being asked).
+      if (outcome.ask_delete && ::isatty(STDIN_FILENO) == 1) {
+        std::fprintf(stderr, "%s [y/N] ", UiText(kSlotDeleteQuestion).c_str());
+        char answer[16] = {};
+        if (std::fgets(answer, sizeof answer, stdin) != nullptr && (answer[0] == 'y' || answer[0] == 'Y'))
+          DeleteBackupImage(args.image);
+      }
+      return outcome.result == BackupResult::kCancelled ? kExitRan : kExitCouldNot;
+    }
+    default:
+      std::fprintf(stderr, "%s\n", text.c_str());
+      return kExitCouldNot;
+  }
 }
 
 int RunViewCommand(const ViewArgs& /*args*/) {
@@ -135,14 +261,23 @@ int RunViewCommand(const ViewArgs& /*args*/) {
   return kExitCouldNot;
 }
 
-int RunDetectCommand(const std::string& /*source*/) {
-  std::fprintf(stderr, "detect: not available in this build\n");
-  return kExitCouldNot;
+int RunDetectCommand(const std::string& text) {
+  SourceState source;
+  SectorReader reader;
+  OpenView view;
+  if (!OpenOrReport(text, source, reader, &view)) return kExitCouldNot;
+  const Geometry& g = source.detected;
+  std::printf("File system: %s\n", view.recognised ? FsName(g.fs_kind) : "none recognised");
+  std::printf("Sector size: %u\n", g.bytes_per_sector);
+  std::printf("Sectors per cluster: %u\n", g.sectors_per_cluster);
+  std::printf("Cluster offset: %d\n", g.cluster_offset);
+  std::printf("Sectors: %lld\n", static_cast<long long>(g.last_sector + 1));
+  return kExitRan;
 }
 
 int RunDrivesCommand() {
-  std::fprintf(stderr, "drives: not available in this build\n");
-  return kExitCouldNot;
+  for (const DriveEntry& entry : ListDrives()) std::printf("%s\t%s\n", entry.text.c_str(), entry.device_path.c_str());
+  return kExitRan;
 }
 
 }  // namespace quorvex
