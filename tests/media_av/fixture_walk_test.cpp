@@ -59,9 +59,11 @@ TEST_P(FixtureWalk, ClaimsTheFileAndTheRestOfItsCluster) {
   const FixtureRow& row = GetParam();
   const auto file = ReadFixture(row.file);
   ASSERT_FALSE(file.empty());
-  WalkEnv env(DiskAround(file, 8, 24), 512, 4, 0);
-  row.carver(env.ctx, 8 * 512, "");
-  EXPECT_EQ(env.Taken(), RunWithTail(8, SectorsFor(row.length(file)), 4));
+  for (const uint32_t bps : {512u, 4096u}) {
+    WalkEnv env(DiskAround(file, 8, 24, bps), bps, 4, 0);
+    row.carver(env.ctx, 8 * int64_t{bps}, "");
+    EXPECT_EQ(env.Taken(), RunWithTail(8, SectorsFor(row.length(file), bps), 4)) << bps << "-byte sectors";
+  }
 }
 
 TEST_P(FixtureWalk, StepsOverTheClusterOfAnEarlierFile) {

@@ -129,6 +129,23 @@ TEST(CarveMpegTs, LostSyncEndsAfterTheLastWholePacket) {
   EXPECT_EQ(env.Taken(), RunWithTail(0, kWhole / 512));
 }
 
+TEST(CarveMpegTs, LongStreamKeepsItsWorkingCopySmall) {
+  // The real packets repeated to 33 MiB with steadily rising time stamps: the working copy
+  // is cut back on the way (past 32 MiB), and the whole stream is still claimed.
+  const std::vector<uint8_t> packets = ReadFixture("clip.m2ts");
+  constexpr size_t kLength = 33u << 20;
+  std::vector<uint8_t> disk(kLength + 4096, 0);
+  const size_t count = packets.size() / kPacket;
+  for (size_t i = 0; i * kPacket < kLength; ++i) {
+    std::memcpy(disk.data() + i * kPacket, packets.data() + (i % count) * kPacket, kPacket);
+    PutBe32(disk, i * kPacket, static_cast<uint32_t>(i * 1000));
+  }
+  WalkEnv env(disk, 512, 8, 0);
+  CarveMpegTs(env.ctx, 0, "");
+  EXPECT_EQ(env.Taken(), RunWithTail(0, static_cast<int64_t>(kLength / 512), 8));
+  EXPECT_EQ(env.run.label_sets, 1);  // the tick never moved: only the cut-back refreshed it
+}
+
 TEST(CarveMpegTs, NoSyncInTheFirstPacketsClaimsNothing) {
   std::vector<uint8_t> stream = ReadFixture("clip.m2ts");
   stream[2 * kPacket + 4] = 0x48;

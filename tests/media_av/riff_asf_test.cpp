@@ -60,6 +60,28 @@ TEST(CarveRiff, OddChunkWithPadByteEndsTheWalkAfterIt) {
   EXPECT_EQ(env.Taken(), RunWithTail(0, 1, 2));  // 49 bytes: one sector and its cluster's rest
 }
 
+TEST(CarveRiff, HeaderAcrossASectorBoundaryBeforeALongChunk) {
+  // A "data" header straddles the end of sector 0 (at 510); its chunk of 1,024 bytes ends
+  // at 1,534, inside sector 2, where a "LIST" chunk follows. Only sectors wholly inside the
+  // chunk may be claimed unread, or that next header would be lost.
+  std::vector<uint8_t> file = Bytes("RIFF");
+  AppendLe32(file, 2000);
+  Append(file, Bytes("WAVEJUNK"));
+  AppendLe32(file, 490);
+  file.resize(510, 0x11);
+  Append(file, Bytes("data"));
+  AppendLe32(file, 1016);
+  file.resize(1534, 0x22);
+  Append(file, Bytes("LIST"));
+  AppendLe32(file, 100);
+  file.resize(1642, 0x33);
+  Append(file, Bytes("wxyz"));  // not a walked chunk: the file ends before it
+  AppendLe32(file, 8);
+  WalkEnv env(DiskAround(file, 0, 4));
+  CarveRiff(env.ctx, 0, "");
+  EXPECT_EQ(env.Taken(), RunWithTail(0, SectorsFor(1642)));
+}
+
 TEST(CarveRiff, ChunkSizeRunningPastTheEndGivesUp) {
   std::vector<uint8_t> file = ReadFixture("plain.wav");
   const int64_t data = testing::Find(file, Bytes("data"));
