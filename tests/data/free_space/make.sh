@@ -37,17 +37,23 @@ fat() {  # name, size in KiB, mkfs options
 fat fat12 1440 -F 12 -M 0xF0 -s 2 -n FS12
 fat fat16 20480 -F 16 -s 4 -n FS16
 fat fat32 36000 -F 32 -s 1 -n FS32
+fat fat16_4k 20480 -F 16 -S 4096 -s 1 -n FS16K
 
-img="$work/ntfs.img"
-truncate -s 4M "$img"
-mkntfs -F -Q -q "$img" >/dev/null 2>&1
-ntfscp -f "$img" "$work/d.bin" d.bin >/dev/null 2>&1
-ntfscp -f "$img" "$work/a.bin" a.bin >/dev/null 2>&1
-info=$(ntfsinfo -m "$img" 2>/dev/null)
-total=$(echo "$info" | sed -n 's/.*Volume Size in Clusters: \([0-9]*\).*/\1/p')
-free=$(echo "$info" | sed -n 's/.*Free Clusters: \([0-9]*\).*/\1/p')
-echo "ntfs clusters $total free $free" >> "$out"
-xz -9e < "$img" > ntfs.img.xz
+ntfs() {  # name, mkntfs options
+  name=$1; shift
+  img="$work/$name.img"
+  truncate -s 4M "$img"
+  mkntfs -F -Q -q "$@" "$img" >/dev/null 2>&1
+  ntfscp -f "$img" "$work/d.bin" d.bin >/dev/null 2>&1
+  ntfscp -f "$img" "$work/a.bin" a.bin >/dev/null 2>&1
+  info=$(ntfsinfo -m "$img" 2>/dev/null)
+  total=$(echo "$info" | sed -n 's/.*Volume Size in Clusters: \([0-9]*\).*/\1/p')
+  free=$(echo "$info" | sed -n 's/.*Free Clusters: \([0-9]*\).*/\1/p')
+  echo "$name clusters $total free $free" >> "$out"
+  xz -9e < "$img" > "$name.img.xz"
+}
+ntfs ntfs
+ntfs ntfs_4k -s 4096 -c 4096
 
 img="$work/exfat.img"
 truncate -s 8M "$img"
