@@ -32,3 +32,28 @@ rm -f blob.tmp
 gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -dCompressPages=false -sOutputFile=doc.pdf -c \
   "/Helvetica findfont 14 scalefont setfont 1 1 40 { 72 exch 14 mul 72 add moveto (Quorvex fixture line) show } for showpage 72 720 moveto (page two) show showpage"
 qpdf --linearize doc.pdf linear.pdf
+
+# End to end: a FAT12 image (1 KiB clusters) where a deleted ZIP archive was laid out by
+# the file system around a video and a PDF that begin after it:
+#   ARCHIVE.ZIP  | VIDEO.MP4 | ARCHIVE.ZIP | DOC.PDF | ARCHIVE.ZIP
+# Two placeholder files hold the gaps while the video and the PDF are written; deleting
+# them leaves the holes the archive is then written into.
+export MTOOLS_SKIP_CHECK=1
+T=$(mktemp -d)
+head -c 12000 /dev/urandom > "$T/r1.bin"
+head -c 10000 /dev/urandom > "$T/r2.bin"
+rm -f e2e_archive.zip fat_e2e.img
+(cd "$T" && zip -q -X archive.zip r1.bin r2.bin)
+cp "$T/archive.zip" e2e_archive.zip
+head -c 6000 /dev/zero | tr '\0' 'a' > "$T/hole1"
+head -c 5000 /dev/zero | tr '\0' 'b' > "$T/hole2"
+mkfs.fat -C -s 2 -i 5155ED00 -n MEDIAE2E fat_e2e.img 256 > /dev/null
+mcopy -i fat_e2e.img "$T/hole1" ::HOLE1
+mcopy -i fat_e2e.img plain.mp4 ::VIDEO.MP4
+mcopy -i fat_e2e.img "$T/hole2" ::HOLE2
+mcopy -i fat_e2e.img doc.pdf ::DOC.PDF
+mdel -i fat_e2e.img ::HOLE1 ::HOLE2
+mcopy -i fat_e2e.img e2e_archive.zip ::ARCHIVE.ZIP
+mshowfat -i fat_e2e.img ::ARCHIVE.ZIP ::VIDEO.MP4 ::DOC.PDF
+mdel -i fat_e2e.img ::ARCHIVE.ZIP
+rm -rf "$T"
