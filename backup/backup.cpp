@@ -76,11 +76,13 @@ int64_t AvailableSectors(const AvailMap& map, int64_t first, int64_t last) {
   return last - first + 1 - taken;
 }
 
-/// Free bytes the destination folder's file system grants this user; -1 when unknown.
+/// Free bytes the destination folder's file system grants this user (the superuser may
+/// use the reserved blocks too); -1 when unknown.
 int64_t FreeBytes(const std::string& folder) {
   struct statvfs st {};
   if (::statvfs(folder.c_str(), &st) != 0) return -1;
-  return static_cast<int64_t>(st.f_bavail) * static_cast<int64_t>(st.f_frsize);
+  const auto blocks = ::geteuid() == 0 ? st.f_bfree : st.f_bavail;
+  return static_cast<int64_t>(blocks) * static_cast<int64_t>(st.f_frsize);
 }
 
 class Copier {

@@ -16,6 +16,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <vector>
 
@@ -245,6 +246,47 @@ TEST(Backup, ShortWriteIsReportedNotFinished) {
   EXPECT_EQ(o.sectors_written, 2048);  // the first whole chunk only
   EXPECT_TRUE(DeleteBackupImage(env.image));
   EXPECT_FALSE(Exists(env.image));
+}
+
+/// A large source of zeros that counts its reads.
+class ZeroDevice : public SectorDevice {
+ public:
+  explicit ZeroDevice(int64_t length) : length_(length) {}
+  int64_t ReadAt(int64_t offset, void* dest, size_t count) override {
+    ++reads;
+    const int64_t n = std::max<int64_t>(0, std::min<int64_t>(static_cast<int64_t>(count), length_ - offset));
+    std::memset(dest, 0, static_cast<size_t>(n));
+    return n;
+  }
+  int64_t Length() const override { return length_; }
+  uint32_t SectorSize() const override { return 4096; }
+  int reads = 0;
+
+ private:
+  int64_t length_;
+};
+
+TEST(Backup, DestinationWithoutRoomForTheImage) {
+  const std::string probe = TempFolder();
+  struct statvfs st {};
+  ASSERT_EQ(::statvfs(probe.c_str(), &st), 0);
+  ::rmdir(probe.c_str());
+  const int64_t free_bytes = static_cast<int64_t>(st.f_bfree) * static_cast<int64_t>(st.f_frsize);
+  const int64_t sectors = 2 * (free_bytes / 4096) + 1024;  // twice what the destination can hold
+  if (sectors / 8 > (int64_t{256} << 20)) GTEST_SKIP() << "destination too large to outgrow";
+  auto zeros = std::make_unique<ZeroDevice>(sectors * 4096);
+  ZeroDevice* device = zeros.get();
+  Env env(std::move(zeros));
+  env.source.working.bytes_per_sector = 4096;
+  env.source.working.last_sector = sectors - 1;
+  const BackupOutcome o = env.Run("0", std::to_string(sectors - 1));
+  EXPECT_EQ(o.result, BackupResult::kNoRoom);
+  EXPECT_EQ(o.message_slot, 40);
+  EXPECT_EQ(o.caption_slot, 17);
+  EXPECT_FALSE(o.ask_delete);
+  EXPECT_EQ(device->reads, 0);  // nothing copied
+  EXPECT_TRUE(Exists(env.image));  // the file is left as created
+  EXPECT_TRUE(ReadFile(env.image).empty());
 }
 
 TEST(Backup, CancelDuringTheCopyAsksToDelete) {
