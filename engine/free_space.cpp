@@ -35,6 +35,9 @@ constexpr uint32_t kNtfsAttrEnd = 0xFFFFFFFF;
 constexpr size_t kNtfsAttrNonResident = 8;
 constexpr size_t kNtfsAttrRunList = 32;
 constexpr int64_t kNtfsMaxRecord = 65536;
+constexpr size_t kNtfsFixupOffset = 4;
+constexpr size_t kNtfsFixupCount = 6;
+constexpr size_t kNtfsFixupStride = 512;
 
 // exFAT boot record and directory entries.
 constexpr size_t kExFatHeapOffset = 88;
@@ -86,6 +89,25 @@ class Bytes {
  private:
   const std::vector<uint8_t>& v_;
 };
+
+/// Undoes a file record's update sequence: the last two bytes of every 512-byte stride
+/// were replaced by the sequence number on writing. False when a stride does not carry
+/// it (a torn or damaged record).
+bool ApplyNtfsFixups(std::vector<uint8_t>& record) {
+  const Bytes r(record);
+  const size_t offset = r.Le16(kNtfsFixupOffset);
+  const size_t count = r.Le16(kNtfsFixupCount);
+  if (count == 0) return true;  // no update sequence
+  if (count - 1 > record.size() / kNtfsFixupStride || !r.Has(offset, 2 * count)) return false;
+  const uint32_t usn = r.Le16(offset);
+  for (size_t i = 1; i < count; ++i) {
+    const size_t end = i * kNtfsFixupStride - 2;
+    if (r.Le16(end) != usn) return false;
+    record[end] = record[offset + 2 * i];
+    record[end + 1] = record[offset + 2 * i + 1];
+  }
+  return true;
+}
 
 class Collector {
  public:
@@ -298,9 +320,9 @@ class Collector {
     const int64_t mft = static_cast<int64_t>(boot.Le32(kNtfsMftCluster)) * cluster_bytes;
     std::vector<uint8_t> record_bytes_v;
     if (!Read(mft + kNtfsBitmapRecord * record_bytes, record_bytes, &record_bytes_v)) return {};
+    // A record that is not a whole file record is not the cluster bitmap's.
+    if (std::memcmp(record_bytes_v.data(), "FILE", 4) != 0 || !ApplyNtfsFixups(record_bytes_v)) return {};
     const Bytes record(record_bytes_v);
-    // A record that is not a file record is not the cluster bitmap's.
-    if (std::memcmp(record_bytes_v.data(), "FILE", 4) != 0) return {};
     size_t off = record.Le16(kNtfsFirstAttribute);
     if (off < 48 || off % 8 != 0 || off >= record_bytes_v.size()) off = kNtfsDefaultFirstAttribute;
     while (record.Has(off, 8)) {

@@ -348,6 +348,8 @@ const Damage kDamages[] = {
      false},
     {"ntfs_record_not_a_file_record", "ntfs", FsKind::kNtfs,
      [](auto& v) { v[Le32(v, 48) * 8u * 512u + 6 * 1024] = 'X'; }, false},
+    {"ntfs_torn_record", "ntfs", FsKind::kNtfs,
+     [](auto& v) { v[Le32(v, 48) * 8u * 512u + 6 * 1024 + 510] ^= 0x55; }, false},
     {"ntfs_mft_past_the_end", "ntfs", FsKind::kNtfs, [](auto& v) { PutLe32(v, 48, 0xFFFFFFFF); }, false},
     {"exfat_second_entry_is_the_upcase_table", "exfat", FsKind::kExFat,
      [](auto& v) { v[ExFatRootSector(v) + 32] = 0x82; }, false},
