@@ -393,6 +393,29 @@ TEST(BackupFreeSpace, FullVolumeGivesAnEmptyImage) {
   EXPECT_TRUE(ReadFile(env.image).empty());
 }
 
+// A range that starts inside a cluster: the image still holds only available sectors.
+TEST(BackupFreeSpace, RangeOffTheClusterGridCopiesOnlyAvailableSectors) {
+  std::vector<uint8_t> bytes = RandomBytes(512 * 64, 9);
+  std::memset(bytes.data() + 1024, 0, 512 * 7);
+  bytes[1024] = 'H';
+  bytes[1025] = '+';
+  bytes[1027] = 4;
+  bytes[1024 + 40 + 2] = 0x10;  // block size 4096: 8 sectors
+  bytes[1024 + 44 + 3] = 8;     // 8 blocks
+  bytes[4096] = 0x55;           // blocks 1, 3, 5 and 7 in use
+  Env env(bytes, 8);
+  env.source.detected.fs_kind = FsKind::kHfsPlus;
+  const BackupOutcome o = env.Run("3", "63", true);
+  ASSERT_EQ(o.result, BackupResult::kFinished);
+  std::vector<uint8_t> expected = Sectors(bytes, 3, 7);
+  for (int64_t block : {2, 4, 6}) {
+    const auto part = Sectors(bytes, block * 8, block * 8 + 7);
+    expected.insert(expected.end(), part.begin(), part.end());
+  }
+  EXPECT_TRUE(ReadFile(env.image) == expected);
+  EXPECT_EQ(o.sectors_written, 5 + 3 * 8);
+}
+
 TEST(Backup, NoSourceDoesNothing) {
   SourceState source;
   SectorReader reader;
