@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <iterator>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -16,6 +18,7 @@
 
 #include "app/ui_text.h"
 #include "engine/free_space.h"
+#include "engine/scan_driver.h"
 #include "platform/memory_device.h"
 #include "source/sector_reader.h"
 #include "support/fake_run.h"
@@ -434,6 +437,69 @@ TEST(FreeSpaceReadErrors, BadSectorNearTheBitmapDoesNotStopIt) {
   Env env(faulty);
   EXPECT_TRUE(env.Collect(FsKind::kFat32).completed);
 }
+
+// --- a rescue of free space only ----------------------------------------------------------
+
+namespace rescue {
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct RescueRun {
+  RescueOutcome outcome;
+  std::vector<std::vector<uint8_t>> files;
+};
+
+// FAT16 (mkfs.fat + mcopy + mdel): LIVE.ZIP is still allocated, GONE.ZIP was deleted.
+RescueRun Rescue(bool free_space_only) {
+  RescueRun result;
+  std::vector<uint8_t> bytes = LoadImage("fat16_zip");
+  SourceState source;
+  source.device = std::make_unique<MemoryDevice>(bytes);
+  source.kind = SourceKind::kImageFile;
+  source.name = "fat16_zip.img";
+  source.detected.last_sector = static_cast<int64_t>(bytes.size() / 512) - 1;
+  source.detected.sectors_per_cluster = 1;
+  source.detected.cluster_offset = 0;
+  source.detected.fs_kind = FsKind::kFat16;
+  source.working = source.detected;
+  SectorReader reader;
+  reader.SetDevice(source.device.get());
+  char templ[] = "/tmp/quorvex_free_rescue_XXXXXX";
+  const std::string folder = ::mkdtemp(templ);
+  RescueRequest request;
+  request.folder_text = folder;
+  request.first_text = "0";
+  request.last_text = std::to_string(source.working.last_sector);
+  request.free_space_only = free_space_only;
+  ScanSettings settings;
+  if (CheckRescue(request, source, nullptr, &settings) != 0) return result;
+  FakeRun run;
+  result.outcome = RunRescue(source, reader, settings, run);
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    result.files.push_back(ReadAll(entry.path().string()));
+    std::filesystem::remove(entry.path());
+  }
+  std::filesystem::remove(folder);
+  return result;
+}
+
+TEST(FreeSpaceRescue, OnlyTheDeletedArchiveIsRescued) {
+  const std::vector<uint8_t> gone = ReadAll(kData + "gone.zip");
+  const std::vector<uint8_t> live = ReadAll(kData + "live.zip");
+  const RescueRun all = Rescue(false);
+  ASSERT_EQ(all.outcome.rescued_count, 2u);
+  const RescueRun free_only = Rescue(true);
+  EXPECT_FALSE(free_only.outcome.free_space_dropped);
+  ASSERT_EQ(free_only.outcome.rescued_count, 1u);
+  ASSERT_EQ(free_only.files.size(), 1u);
+  EXPECT_TRUE(free_only.files[0] == gone);
+  EXPECT_FALSE(free_only.files[0] == live);
+}
+
+}  // namespace rescue
 
 }  // namespace
 }  // namespace quorvex

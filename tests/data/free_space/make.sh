@@ -1,7 +1,7 @@
 #!/bin/sh
 # Makes the file-system images the free-space tests read, with real tools, and records
 # what each file system's own tools say about them in expected.txt:
-#   dosfstools (mkfs.fat, fsck.fat), mtools (mcopy, mdel, mshowfat), ntfs-3g (mkntfs,
+#   zip, dosfstools (mkfs.fat, fsck.fat), mtools (mcopy, mdel, mshowfat), ntfs-3g (mkntfs,
 #   ntfscp, ntfsinfo), exfatprogs (mkfs.exfat, dump.exfat).
 # Run from this folder; the images are stored xz-compressed.
 set -eu
@@ -38,6 +38,16 @@ fat fat12 1440 -F 12 -M 0xF0 -s 2 -n FS12
 fat fat16 20480 -F 16 -s 4 -n FS16
 fat fat32 36000 -F 32 -s 1 -n FS32
 fat fat16_4k 20480 -F 16 -S 4096 -s 1 -n FS16K
+
+# A FAT16 volume with a live ZIP and a deleted one, for the rescue of free space only.
+(cd "$work" && zip -q -X -j live.zip a.bin b.bin && zip -q -X -j gone.zip c.bin d.bin)
+cp "$work/live.zip" "$work/gone.zip" .
+img="$work/fat16_zip.img"
+mkfs.fat -C --invariant -i 12345678 -F 16 -s 1 -n FSZIP "$img" 4096 >/dev/null
+mcopy -i "$img" "$work/gone.zip" ::GONE.ZIP
+mcopy -i "$img" "$work/live.zip" ::LIVE.ZIP
+mdel -i "$img" ::GONE.ZIP
+xz -9e < "$img" > fat16_zip.img.xz
 
 ntfs() {  # name, mkntfs options
   name=$1; shift
