@@ -265,6 +265,15 @@ TEST(FreeSpaceHfs, BitmapMostSignificantBitFirstFromTheFirstBlock) {
   EXPECT_EQ(TakenSet(env), Union({Range(16, 17), Range(16 + 16, 16 + 31), Range(16 + 46, 16 + 47)}));
 }
 
+// The bitmap of 100 blocks is 13 bytes: the rest of its sector is not part of it.
+TEST(FreeSpaceHfs, OnlyTheBitmapsOwnBytesOfItsSectorCount) {
+  std::vector<uint8_t> v = HfsVolume();
+  std::memset(v.data() + 3 * 512 + 13, 0xFF, 512 - 13);
+  Env env(v);
+  EXPECT_TRUE(env.Collect(FsKind::kHfs).completed);
+  EXPECT_EQ(TakenSet(env), Union({Range(16, 17), Range(16 + 16, 16 + 31), Range(16 + 46, 16 + 47)}));
+}
+
 // HFS+: 4 KiB blocks, 64 blocks in the bitmap but the source ends after 60: the last FF
 // byte is claimed bit by bit and nothing goes past the last sector.
 std::vector<uint8_t> HfsPlusVolume(uint32_t alloc_start_block, uint32_t alloc_blocks) {
