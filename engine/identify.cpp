@@ -6,6 +6,7 @@
 
 #include "engine/identify.h"
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstring>
@@ -98,6 +99,14 @@ constexpr size_t k7zMinorOffset = 7;
 constexpr uint8_t k7zClassicMinor = 3;
 constexpr uint8_t k7zMinMinor = 2;  // 7-Zip 4.x and later write 0.2 to 0.4
 constexpr uint8_t k7zMaxMinor = 4;
+
+/// Bytes allowed in a FAT short name: not below 20, not FF, and none of " * / : < > ? \\ |.
+constexpr std::array<bool, 256> kFatNameChars = [] {
+  std::array<bool, 256> allowed{};
+  for (unsigned c = 0x20; c < 0xFF; ++c) allowed[c] = true;
+  for (const unsigned reserved : {0x22, 0x2A, 0x2F, 0x3A, 0x3C, 0x3E, 0x3F, 0x5C, 0x7C}) allowed[reserved] = false;
+  return allowed;
+}();
 
 inline bool IsRiffCdr(const uint8_t* form) {
   return (form[0] | 0x20) == 'c' && (form[1] | 0x20) == 'd' && (form[2] | 0x20) == 'r';
@@ -203,23 +212,14 @@ uint8_t FatDirectoryResult(const uint8_t* buffer, uint32_t bytes_per_sector, uin
     if (year < kFatMinYear || month < 1 || month > 12 || day < 1) return r;
     score += 2;
     for (size_t i = 1; i <= 10; ++i)
-      if (!IsFatNameChar(entry[i])) return r;
+      if (!kFatNameChars[entry[i]]) return r;
   }
   return score >= 2 ? type_code::kMetadata : r;
 }
 
 }  // namespace
 
-bool IsFatNameChar(uint8_t c) {
-  if (c < 0x20 || c == 0xFF) return false;
-  switch (c) {
-    case 0x22: case 0x2A: case 0x2F: case 0x3A: case 0x3C:
-    case 0x3E: case 0x3F: case 0x5C: case 0x7C:
-      return false;
-    default:
-      return true;
-  }
-}
+bool IsFatNameChar(uint8_t c) { return kFatNameChars[c]; }
 
 int64_t Mpeg2PackScr(const uint8_t* buffer) {
   const uint8_t* p = buffer + 4;
