@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/identify.h"
-
 namespace quorvex::testing {
 
 inline std::vector<uint8_t> ReadFixture(const std::string& name) {
@@ -60,12 +58,5 @@ inline void PutLe64(std::vector<uint8_t>& bytes, size_t at, uint64_t v) {
   for (int i = 0; i < 8; ++i) bytes[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
 }
 inline std::vector<uint8_t> Bytes(const char* text) { return std::vector<uint8_t>(text, text + std::strlen(text)); }
-
-/// The MPEG-1 pack clock is computed by the identifier's helper; the program-stream
-/// walk needs it (a pack at clock 0 with its marker bits set must give 0).
-inline bool PackClockAvailable() {
-  const uint8_t pack[12] = {0x00, 0x00, 0x01, 0xBA, 0x21, 0x00, 0x01, 0x00, 0x01, 0xC3, 0x33, 0x67};
-  return Mpeg1PackScr(pack) == 0;
-}
 
 }  // namespace quorvex::testing

@@ -48,13 +48,7 @@ struct FixtureRow {
   WhenCut when_cut;
 };
 
-class FixtureWalk : public ::testing::TestWithParam<FixtureRow> {
- protected:
-  void SetUp() override {
-    if (GetParam().carver == CarveMpegPs && !testing::PackClockAvailable())
-      GTEST_SKIP() << "the pack clock helper is not built yet";
-  }
-};
+class FixtureWalk : public ::testing::TestWithParam<FixtureRow> {};
 
 TEST_P(FixtureWalk, ClaimsTheFileAndTheRestOfItsCluster) {
   const FixtureRow& row = GetParam();

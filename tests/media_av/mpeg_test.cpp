@@ -22,7 +22,6 @@ using testing::WalkEnv;
 constexpr size_t kPackSpacing = 4096;
 
 TEST(CarveMpegPs, ClusterFromAnotherVideoWithClockRunningBackEndsTheStream) {
-  if (!testing::PackClockAvailable()) GTEST_SKIP() << "the pack clock helper is not built yet";
   const std::vector<uint8_t> stream = ReadFixture("clip.mpg");
   ASSERT_GE(stream.size(), 3 * kPackSpacing);
   ASSERT_EQ(stream[kPackSpacing + 3], 0xBA);
@@ -36,7 +35,6 @@ TEST(CarveMpegPs, ClusterFromAnotherVideoWithClockRunningBackEndsTheStream) {
 }
 
 TEST(CarveMpegPs, ClockTestedOnlyAtClusterBoundaries) {
-  if (!testing::PackClockAvailable()) GTEST_SKIP() << "the pack clock helper is not built yet";
   // The same kind of splice with 16-sector clusters: the foreign pack lies inside a
   // cluster of the stream, so its clock is not tested and the walk goes on through it.
   const std::vector<uint8_t> stream = ReadFixture("clip.mpg");
@@ -50,7 +48,6 @@ TEST(CarveMpegPs, ClockTestedOnlyAtClusterBoundaries) {
 }
 
 TEST(CarveMpegPs, SecondPackOfMpeg2ReleasesEverything) {
-  if (!testing::PackClockAvailable()) GTEST_SKIP() << "the pack clock helper is not built yet";
   std::vector<uint8_t> stream = ReadFixture("clip.mpg");
   stream[kPackSpacing + 4] = 0x44;  // '01' top bits: an MPEG-2 pack header
   WalkEnv env(DiskAround(stream, 0, 4), 512, 8, 0);
@@ -60,7 +57,6 @@ TEST(CarveMpegPs, SecondPackOfMpeg2ReleasesEverything) {
 }
 
 TEST(CarveMpegPs, ProgramEndCodeCountsAsAUnit) {
-  if (!testing::PackClockAvailable()) GTEST_SKIP() << "the pack clock helper is not built yet";
   const std::vector<uint8_t> stream = ReadFixture("clip.mpg");
   std::vector<uint8_t> file(stream.begin(), stream.begin() + 2 * kPackSpacing);
   const uint8_t end_code[] = {0x00, 0x00, 0x01, 0xB9};
@@ -72,7 +68,6 @@ TEST(CarveMpegPs, ProgramEndCodeCountsAsAUnit) {
 }
 
 TEST(CarveMpegPs, PackWithClearedMarkerBitEndsTheStreamBeforeIt) {
-  if (!testing::PackClockAvailable()) GTEST_SKIP() << "the pack clock helper is not built yet";
   std::vector<uint8_t> stream = ReadFixture("clip.mpg");
   stream[2 * kPackSpacing + 6] &= 0xFE;  // a marker bit of the third pack's clock
   WalkEnv env(DiskAround(stream, 0, 4), 512, 1, 0);
@@ -81,7 +76,6 @@ TEST(CarveMpegPs, PackWithClearedMarkerBitEndsTheStreamBeforeIt) {
 }
 
 TEST(CarveMpegPs, FirstPackWithoutClockClaimsNothing) {
-  if (!testing::PackClockAvailable()) GTEST_SKIP() << "the pack clock helper is not built yet";
   std::vector<uint8_t> stream = ReadFixture("clip.mpg");
   stream[4] &= 0xFE;
   WalkEnv env(DiskAround(stream, 0, 4), 512, 4, 0);
