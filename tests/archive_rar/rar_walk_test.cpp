@@ -360,6 +360,36 @@ std::vector<Malformed> MalformedRows() {
   return rows;
 }
 
+TEST(Rar5Walk, DataAreaAroundTakenSectorsAndUnreadWhenClaimOnly) {
+  // A file header with a 3,000-byte data area (data size vint B8 17): saving gathers it around
+  // another file's sectors, claim-only claims its inner sectors without reading them.
+  std::vector<uint8_t> archive = Concat(Concat(kRar5Marker, Rar5Header({1, 0, 0})), Rar5Header({2, 0x02, 0xB8, 0x17, 0, 0}));
+  archive.resize(archive.size() + 3000, 0x3C);
+  archive = Concat(archive, Rar5Header({5, 0, 0}));
+  // Enough sectors after it that the reader's 64 KiB window need not slide back over the bad one.
+  const Layout layout = MakeLayout(archive, 2, 200, 1, 4);
+  const int64_t bad = layout.archive_sectors[3];
+  for (const bool saving : {true, false}) {
+    SCOPED_TRACE(saving ? "saving" : "claim-only");
+    WalkEnv env(layout.bytes);
+    for (const int64_t s : layout.foreign_sectors) env.map.ClaimSector(s);
+    TempDir dir;
+    CarveRar5(env.ctx, layout.start_sector * kBps, saving ? dir.folder() : "");
+    EXPECT_EQ(env.Taken(), Sorted(layout.archive_sectors, layout.foreign_sectors));
+    if (saving) {
+      EXPECT_EQ(ReadBytes(OutputPath(dir.folder(), layout.start_sector * kBps, ".RAR")), archive);
+    }
+
+    auto faulty = std::make_shared<FaultyDevice>(std::make_shared<MemoryDevice>(layout.bytes, kBps),
+                                                 std::set<int64_t>{bad}, /*short_reads=*/true);
+    WalkEnv faulty_env(faulty, kBps, 1, 0);
+    for (const int64_t s : layout.foreign_sectors) faulty_env.map.ClaimSector(s);
+    TempDir faulty_dir;
+    CarveRar5(faulty_env.ctx, layout.start_sector * kBps, saving ? faulty_dir.folder() : "");
+    EXPECT_EQ(faulty_env.Taken(), saving ? layout.foreign_sectors : Sorted(layout.archive_sectors, layout.foreign_sectors));
+  }
+}
+
 class MalformedTest : public ::testing::TestWithParam<Malformed> {};
 
 TEST_P(MalformedTest, GivesUpLeavingTheMapAsItWas) {
