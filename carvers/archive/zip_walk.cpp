@@ -87,6 +87,7 @@ class ZipRecordWalk {
   std::optional<uint64_t> EndRecord(int64_t record);
   std::optional<uint64_t> Zip64EndRecord(int64_t record);
   std::optional<uint64_t> DescriptorRecord(int64_t record, int64_t data, bool zip64);
+  std::optional<int64_t> TrailingDescriptor(int64_t at);
   bool Zip64Compressed(int64_t extra, uint16_t extra_length, uint32_t compressed32, uint32_t uncompressed32,
                        uint64_t* compressed, bool* has_zip64) const;
   bool CanReach(int64_t target) const;
@@ -96,6 +97,12 @@ class ZipRecordWalk {
   const ZipWalker walker_;
   const bool classic_;
   const int64_t bps_;
+  /// Set by a local header with known sizes whose flags say a data descriptor follows the data.
+  struct Trailing {
+    bool zip64 = false;
+    uint64_t compressed = 0;
+  };
+  std::optional<Trailing> trailing_;
 };
 
 // Whether target bytes could still be gathered before the scan-range end, even if every
@@ -198,6 +205,7 @@ std::optional<uint64_t> ZipRecordWalk::LocalRecord(int64_t record) {
       return std::nullopt;
   }
   if (descriptor && compressed == 0) return DescriptorRecord(record, record + header, zip64);
+  if (descriptor) trailing_ = Trailing{zip64, compressed};
   if (compressed > static_cast<uint64_t>(kInt64Max - header)) return std::nullopt;
   return static_cast<uint64_t>(header) + compressed;
 }
@@ -255,6 +263,28 @@ std::optional<uint64_t> ZipRecordWalk::DescriptorRecord(int64_t record, int64_t 
   }
 }
 
+// The data descriptor behind an entry whose local header already gave its sizes (writers that
+// stream but know the sizes set the flag all the same): its length, 0 when the bytes there are
+// not a descriptor of this entry. A central header always follows, so reading the longest
+// form claims nothing beyond the archive.
+std::optional<int64_t> ZipRecordWalk::TrailingDescriptor(int64_t at) {
+  const Trailing trailing = *trailing_;
+  trailing_.reset();
+  const int64_t plain = trailing.zip64 ? kDescriptor64 : kDescriptor32;
+  const int64_t signed_length = plain + kDescriptorSignatureLength;
+  if (!walk_.ReadAhead(at + signed_length)) return std::nullopt;
+  auto size_at = [&](int64_t field) -> std::optional<uint64_t> {
+    if (trailing.zip64) return walk_.Le64(field);
+    const auto value = walk_.Le32(field);
+    return value ? std::optional<uint64_t>(*value) : std::nullopt;
+  };
+  if (walk_.Le32(at) == kDescriptorSignature &&
+      size_at(at + kDescriptorSignatureLength + kDescriptorSizeField) == trailing.compressed)
+    return signed_length;
+  if (size_at(at + kDescriptorSizeField) == trailing.compressed) return plain;
+  return 0;
+}
+
 std::optional<int64_t> ZipRecordWalk::Follow() {
   const bool skip = memory() && walker_ != ZipWalker::kOffice;
   int64_t record = 0;  // P
@@ -302,6 +332,11 @@ std::optional<int64_t> ZipRecordWalk::Follow() {
     record = end;
     if (!Gather(record)) return std::nullopt;
     if (last) return record;
+    if (trailing_) {
+      const std::optional<int64_t> descriptor = TrailingDescriptor(record);
+      if (!descriptor) return std::nullopt;
+      record += *descriptor;
+    }
   }
 }
 
