@@ -343,6 +343,28 @@ TEST_P(ZipMalformed, GivesUpCleanlyOrSavesTheDescribedCut) {
 
 INSTANTIATE_TEST_SUITE_P(Records, ZipMalformed, ::testing::ValuesIn(kMalformed), testing::RowName());
 
+// A local header that straddles a sector boundary, before an entry long enough to be claimed
+// unread: the unread sectors are counted from what is gathered, not from the header, so the
+// walk still lands exactly on the next header.
+TEST(ZipSkip, HeaderAcrossASectorBoundaryBeforeALongEntry) {
+  Bytes b = Entry(469);                      // the second header begins at byte 500
+  b.Add(LocalHeader("b", 2022)).Fill(2022, 0x22);  // 31 + 2,022 = 4 sectors + 5 bytes
+  const auto central_at = static_cast<uint32_t>(b.v.size());
+  b.Add(CentralHeader("a", 469, 0)).Add(CentralHeader("b", 2022, 500));
+  b.Add(EndRecord(2, static_cast<uint32_t>(b.v.size()) - central_at, central_at));
+  const std::vector<uint8_t> image = WithArchive(b.v);
+  for (bool classic : {false, true}) {
+    SCOPED_TRACE(classic);
+    for (const ClaimWalker& walker : kClaimWalkers) {
+      SCOPED_TRACE(walker.name);
+      WalkEnv env(image);
+      env.ctx.classic = classic;
+      walker.carve(env.ctx, 0, "");
+      EXPECT_EQ(env.Taken(), SectorRun(0, SectorsFor(static_cast<int64_t>(b.v.size()), 512)));
+    }
+  }
+}
+
 // --- claim-only over a multi-GiB archive ---------------------------------------------------
 
 constexpr int64_t kGiB = 1073741824;
