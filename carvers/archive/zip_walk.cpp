@@ -1,8 +1,9 @@
 // ZIP records, stepped from one to the next by their lengths: local file header (30 bytes +
 // compressed size + name + extra), central directory header (46 + name + extra + comment),
 // end of central directory (22 + comment), which ends the archive. Beyond the classic design
-// the walk also follows ZIP64 sizes and records, and entries whose sizes sit in a data
-// descriptor behind their data. An unknown record gives up (ZIP archives: cut there when it lies
+// the walk also follows ZIP64 sizes and records, entries whose sizes sit only in a data
+// descriptor behind their data (found by searching), and the descriptor behind entries whose
+// header gave the sizes as well. An unknown record gives up (ZIP archives: cut there when it lies
 // beyond byte 100); a record running past the scan-range end or an unreadable sector gives up.
 // Claim-only walks claim the sectors wholly inside an entry's data unread.
 
