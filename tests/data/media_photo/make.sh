@@ -29,3 +29,22 @@ $IM -seed 41 -size 96x64 plasma: -seed 42 -size 64x64 plasma: -seed 43 -size 32x
   -compress none -define tiff:rows-per-strip=8 -endian LSB pages_le.tif
 $IM -seed 41 -size 96x64 plasma: -seed 42 -size 64x64 plasma: \
   -compress none -define tiff:rows-per-strip=8 -endian MSB pages_be.tif
+# End to end: a FAT12 image (1 KiB clusters) where a ZIP's clusters lie on both sides of a
+# JPEG's: ZIP | JPEG | ZIP. A placeholder holds the gap while the JPEG is written; deleting it
+# leaves the hole the ZIP is then written into. Both files are deleted afterwards.
+# Needs: zip, dosfstools (mkfs.fat), mtools.
+T=$(mktemp -d)
+head -c 30000 /dev/urandom > "$T/data.bin"
+seq 1 3000 | sed 's/^/row /' > "$T/rows.txt"
+rm -f around.zip
+(cd "$T" && zip -q -X around.zip data.bin rows.txt) && mv "$T/around.zip" around.zip
+head -c 8192 /dev/zero > "$T/hole"
+rm -f fat_e2e.img
+mkfs.fat -C -s 2 -i 51C0FFEE -n PHOTOE2E fat_e2e.img 512 > /dev/null
+mcopy -i fat_e2e.img "$T/hole" ::HOLE
+mcopy -i fat_e2e.img baseline.jpg ::PHOTO.JPG
+mdel -i fat_e2e.img ::HOLE
+mcopy -i fat_e2e.img around.zip ::AROUND.ZIP
+mshowfat -i fat_e2e.img ::PHOTO.JPG ::AROUND.ZIP
+mdel -i fat_e2e.img ::PHOTO.JPG ::AROUND.ZIP
+rm -rf "$T"
