@@ -308,6 +308,9 @@ void TForm1::FormCreate() {
   program_folder_ = options_.program_folder.isEmpty() ? QCoreApplication::applicationDirPath() : options_.program_folder;
   if (!program_folder_.endsWith(QLatin1Char('/'))) program_folder_ += QLatin1Char('/');
   Edit2->setText(program_folder_);
+  std::string message;
+  thumbs = LoadThumbSettings(program_folder_.toStdString(), &message);
+  if (!message.empty()) ShowPlain(Q(message));
 }
 
 void TForm1::ApplyUiTexts() {

@@ -21,6 +21,7 @@
 #include "controls/drive_combo_box.h"
 #include "controls/hires_timer.h"
 #include "engine/scan_options.h"
+#include "engine/thumbs.h"
 #include "platform/drive_list.h"
 #include "source/geometry.h"
 #include "source/sector_reader.h"
@@ -95,6 +96,8 @@ class TForm1 : public QWidget {
 
   /// Archive types to save: bit TypeCode + 4 (19 RAR, 20 ZIP, 21 CAB, 22 7Z).
   uint32_t TypeMask = kDefaultTypeMask;
+  /// ThumbSiz.ini and ThumbSpc.ini as read by FormCreate.
+  ThumbSettings thumbs;
 
   /// Sets the texts of the current language and its font (start-up step 4).
   void ApplyUiTexts();

@@ -128,6 +128,8 @@ class GuiTest : public QObject {
     QCOMPARE(Form1().ComboBox3->itemText(1), QStringLiteral("Formatted"));
     QCOMPARE(Form1().Edit2->text(), program_dir_.path() + QLatin1Char('/'));
     QCOMPARE(Form1().TypeMask, 5767168u);
+    QCOMPARE(Form1().thumbs.pixel_limit, -1);
+    QVERIFY(!Form1().thumbs.pixel_list.has_value());
     QVERIFY(dialogs_.messages.empty());
     VerifyIdle();
   }
@@ -504,6 +506,36 @@ class GuiTest : public QObject {
     Form1().Button7->click();  // a missing folder: nothing happens
     QCOMPARE(dialogs_.opened_folders.size(), 1);
     QVERIFY(dialogs_.messages.empty());
+  }
+
+  void thumbnailLists_data() {
+    QTest::addColumn<QByteArray>("list_file");
+    QTest::addColumn<QList<int>>("values");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("sizes") << QByteArray("160x120\r\n320*240\r\n640X480\r\n0\r\n-5\r\n") << QList<int>{19200, 76800}
+                           << QString();
+    QTest::newRow("empty second line") << QByteArray("160x120\n\n320*240\n") << QList<int>{19200} << QString();
+    QTest::newRow("comment") << QByteArray("160x120;thumb\n") << QList<int>{19200} << QString();
+    QTest::newRow("blank before comment") << QByteArray("100\n160x120 ;thumb\n320*240\n") << QList<int>{100}
+                                          << QStringLiteral("'120 ' is not a valid integer value");
+  }
+  void thumbnailLists() {
+    QFETCH(QByteArray, list_file);
+    QFETCH(QList<int>, values);
+    QFETCH(QString, message);
+    QTemporaryDir folder;
+    WriteFile(folder.filePath(QStringLiteral("ThumbSpc.ini")), list_file);
+    WriteFile(folder.filePath(QStringLiteral("ThumbSiz.ini")), QByteArray("4800\n"));
+    dialogs_ = FakeDialogs();
+    MakeWindows(folder.path());
+    QCOMPARE(Form1().thumbs.pixel_limit, 4800);
+    QVERIFY(Form1().thumbs.pixel_list.has_value());
+    QCOMPARE(QList<int>(Form1().thumbs.pixel_list->begin(), Form1().thumbs.pixel_list->end()), values);
+    if (message.isEmpty()) {
+      QVERIFY(dialogs_.messages.empty());
+    } else {
+      QCOMPARE(dialogs_.LastText(), message);
+    }
   }
 
   void openLoopDevice() {
