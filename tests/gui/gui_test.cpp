@@ -218,6 +218,9 @@ class GuiTest : public QObject {
     emit Form1().ComboBox2->activated(1);
     QCOMPARE(Form1().ComboBox1->currentText(), QStringLiteral("0.5K"));
     QCOMPARE(Form1().source().working.cluster_offset, -1);
+    Form1().ComboBox1->setCurrentIndex(3);
+    emit Form1().ComboBox1->activated(3);
+    QCOMPARE(Form1().source().working.sectors_per_cluster, 8u);  // 4K of 512-byte sectors
   }
 
   void typeMask_data() {
@@ -487,6 +490,37 @@ class GuiTest : public QObject {
     Form1().Button11->click();
     QCOMPARE(dialogs_.LastText(), QStringLiteral("Invalid sector range!"));
     QCOMPARE(dialogs_.LastCaption(), QStringLiteral("Error"));
+  }
+
+  void backupCancelled_data() {
+    QTest::addColumn<bool>("delete_it");
+    QTest::newRow("answer Yes: the partial image goes") << true;
+    QTest::newRow("answer No: it stays") << false;
+  }
+  void backupCancelled() {
+    QFETCH(bool, delete_it);
+    QTemporaryDir out;
+    OpenDemo();
+    const QString image = out.filePath(QStringLiteral("part.img"));
+    dialogs_.save_answer = image;
+    dialogs_.question_answers.push_back(delete_it ? QMessageBox::Yes : QMessageBox::No);
+    bool refused_close = false;
+    QTimer* cancel = WhenReady(this, [&] {
+      TForm3& search = *windows_->Form3;
+      if (!search.isVisible()) return false;
+      refused_close = !search.close() && search.isVisible();  // not while the copy runs
+      search.Button1->click();
+      return true;
+    });
+    Form1().Button11->click();
+    delete cancel;
+    QVERIFY(refused_close);
+    QCOMPARE(dialogs_.LastCaption(), QStringLiteral("Prompt"));
+    QCOMPARE(dialogs_.LastText(), QStringLiteral("Didn't finish, delete target file?"));
+    QVERIFY(dialogs_.messages.back().buttons & QMessageBox::Yes);
+    QCOMPARE(QFile::exists(image), !delete_it);
+    QVERIFY(Form1().isVisible());
+    QVERIFY(!windows_->Form3->isVisible());
   }
 
   void browseAndViewFolder() {
