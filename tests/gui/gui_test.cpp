@@ -134,6 +134,48 @@ class GuiTest : public QObject {
     VerifyIdle();
   }
 
+  void languages_data() {
+    QTest::addColumn<int>("variant");
+    QTest::newRow("Simplified Chinese") << static_cast<int>(TextVariant::kSimplifiedChinese);
+    QTest::newRow("Traditional Chinese") << static_cast<int>(TextVariant::kTraditionalChinese);
+    QTest::newRow("English") << static_cast<int>(TextVariant::kEnglish);
+  }
+  void languages() {
+    QFETCH(int, variant);
+    const auto v = static_cast<TextVariant>(variant);
+    SelectUiText(v);
+    auto restore = qScopeGuard([] { SelectUiText(TextVariant::kEnglish); });
+    MakeWindows(program_dir_.path());
+    const auto text = [v](int slot) { return QString::fromStdString(UiTextOf(v, slot)); };
+    QCOMPARE(Form1().font().family(), QString::fromUtf8(UiFontNameOf(v).data(), static_cast<qsizetype>(UiFontNameOf(v).size())));
+    QCOMPARE(Form1().font().pixelSize(), 13);
+    QCOMPARE(Form1().Button10->text(), text(3));
+    QCOMPARE(Form1().Label5->text(), text(60));
+    QCOMPARE(Form1().CheckBox8->text(), text(85));
+    QCOMPARE(Form1().ComboBox3->itemText(2), text(69));
+    QCOMPARE(Form1().windowTitle(), text(1));
+    // Texts that are the same in every language.
+    QCOMPARE(Form1().Button9->text(), QStringLiteral(">|"));
+    QCOMPARE(Form1().ComboBox2->itemText(5), QStringLiteral("HFS+/HFSX"));
+    QCOMPARE(Form1().Memo1->font().family(), QStringLiteral("Courier New"));
+    // A right-aligned label keeps its right edge next to its control whatever its length.
+    QCOMPARE(Form1().Label12->geometry().right() + 1, 125);
+  }
+
+  void startFolder_data() {
+    QTest::addColumn<QString>("directory");
+    QTest::addColumn<QString>("start");
+    QTest::newRow("root") << "/" << "/";
+    QTest::newRow("trailing separator") << "/data/out/" << "/data/out";
+    QTest::newRow("plain") << "/data/out" << "/data/out";
+    QTest::newRow("empty: the current folder") << "" << QDir::currentPath();
+  }
+  void startFolder() {
+    QFETCH(QString, directory);
+    QFETCH(QString, start);
+    QCOMPARE(TSDirDlg::StartFolder(directory), start);
+  }
+
   void openImageThroughDialog() {
     OpenDemo();
     QVERIFY(dialogs_.messages.empty());
