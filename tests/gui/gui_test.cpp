@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -442,8 +443,16 @@ class GuiTest : public QObject {
     });
     windows_->run.ui_tick += 200;
     dialogs_.on_message = [&](const ShownMessage&) { QVERIFY(!windows_->Form2->isVisible()); };
-    Form1().Button12->click();
+    // Between the two progress windows none is on screen; that must not end the program.
+    // The rescue runs inside the application's event loop, as it does for a user.
+    QSignalSpy last_window_closed(qApp, &QGuiApplication::lastWindowClosed);
+    QTimer::singleShot(0, &Form1(), [&] {
+      Form1().Button12->click();
+      QCoreApplication::exit(7);
+    });
+    QCOMPARE(QCoreApplication::exec(), 7);
     delete watch;
+    QCOMPARE(last_window_closed.count(), 0);
     const int rescued = VerifyRescuedFiles(out.path());
     QCOMPARE(rescued, 3);  // the deleted ZIP, 7z and RAR
     QCOMPARE(dialogs_.messages.size(), size_t{1});
