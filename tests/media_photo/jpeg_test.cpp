@@ -22,7 +22,8 @@ constexpr int64_t kDiskSectors = 128;
 std::vector<uint8_t> WithSegment(const std::vector<uint8_t>& jpeg, uint8_t type, const std::vector<uint8_t>& payload) {
   std::vector<uint8_t> out(jpeg.begin(), jpeg.begin() + 2);
   const size_t length = payload.size() + 2;
-  out.insert(out.end(), {0xFF, type, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)});
+  for (uint8_t b : {uint8_t{0xFF}, type, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)})
+    out.push_back(b);
   out.insert(out.end(), payload.begin(), payload.end());
   out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
   return out;
