@@ -14,6 +14,7 @@
 #include "cli/cli_progress.h"
 #include "engine/report.h"
 #include "engine/scan_driver.h"
+#include "engine/thumbs.h"
 #include "platform/device_identity.h"
 #include "platform/drive_list.h"
 #include "platform/sector_device.h"
@@ -21,12 +22,14 @@
 #include "source/geometry.h"
 #include "source/sector_reader.h"
 #include "source/source_open.h"
+#include "viewer/hex_dump.h"
 
 namespace quorvex {
 namespace {
 
 constexpr int kSlotRescued = 27;
 constexpr int kSlotDeleteQuestion = 44;
+constexpr int kSlotGoToRange = 19;
 
 void PrintError(const std::string& text, int err) {
   if (err != 0) std::fprintf(stderr, "%s (%s)\n", text.c_str(), std::strerror(err));
@@ -74,6 +77,15 @@ bool OpenOrReport(const std::string& text, SourceState& source, SectorReader& re
   if (view->opened) return true;
   PrintError(UiText(view->message_slot), view->error_number);
   return false;
+}
+
+/// The folder the running program lives in, ending with '/'.
+std::string ProgramFolder() {
+  char path[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return "./";
+  std::string folder(path, static_cast<size_t>(n));
+  return folder.substr(0, folder.rfind('/') + 1);
 }
 
 int ItemOf(const std::vector<std::string>& items, const std::string& value) {
@@ -181,8 +193,13 @@ int RunRescueCommand(const RescueArgs& args, int argc, char** argv) {
   }
   CliRunControl run(args.quiet);
   run.StartTick();
+  // The thumbnail lists beside the program, as the window reads them at start-up.
+  std::string thumbs_message;
+  const ThumbSettings thumbs = LoadThumbSettings(ProgramFolder(), &thumbs_message);
+  if (!thumbs_message.empty()) PrintError(thumbs_message, 0);
   RescueReport report;
-  const RescueOutcome outcome = RunRescue(source, reader, settings, run, args.report.empty() ? nullptr : &report);
+  const RescueOutcome outcome =
+      RunRescue(source, reader, settings, run, args.report.empty() ? nullptr : &report, &thumbs);
   if (outcome.message_slot != 0) {
     PrintError(UiText(outcome.message_slot), 0);
     return kExitCouldNot;
@@ -256,9 +273,22 @@ int RunBackupCommand(const BackupArgs& args) {
   }
 }
 
-int RunViewCommand(const ViewArgs& /*args*/) {
-  std::fprintf(stderr, "view: not available in this build\n");
-  return kExitCouldNot;
+int RunViewCommand(const ViewArgs& args) {
+  SourceState source;
+  SectorReader reader;
+  OpenView view;
+  if (!OpenOrReport(args.source, source, reader, &view)) return kExitCouldNot;
+  if (args.sector < 0 || args.sector > source.working.last_sector) {
+    PrintError(UiText(kSlotGoToRange), 0);
+    return kExitCouldNot;
+  }
+  if (!reader.ReadSectorDirect(args.sector)) {
+    PrintError("Sector " + std::to_string(args.sector) + " cannot be read", source.device->LastError());
+    return kExitCouldNot;
+  }
+  for (const std::string& line : HexDumpLines(reader.sector_buffer(), source.working.bytes_per_sector))
+    std::printf("%s\n", line.c_str());
+  return kExitRan;
 }
 
 int RunDetectCommand(const std::string& text) {

@@ -243,7 +243,7 @@ void RecoveryPass(ScanContext& ctx, const CandidateList& list, const ScanSetting
 }
 
 RescueOutcome RunRescue(SourceState& source, SectorReader& reader, const ScanSettings& settings, RunControl& run,
-                        RescueReport* report) {
+                        RescueReport* report, const ThumbSettings* thumbs) {
   RescueOutcome outcome;
   const Geometry& g = source.working;
   const uint32_t bps = g.bytes_per_sector;
@@ -308,6 +308,7 @@ RescueOutcome RunRescue(SourceState& source, SectorReader& reader, const ScanSet
   ctx.sectors_per_cluster = s.sectors_per_cluster;
   ctx.cluster_offset = offset;
   ctx.report = report;
+  ctx.thumbs = thumbs;
   ctx.classic = s.classic;
   RecoveryPass(ctx, list, s, run, &outcome.walk_errors);
 

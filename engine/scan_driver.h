@@ -78,9 +78,11 @@ struct RescueOutcome {
   uint32_t walk_errors = 0;        ///< walks that ended by an error (memory exhausted)
 };
 
-/// Runs a checked rescue. The caller has started the 200 ms tick.
+/// Runs a checked rescue. The caller has started the 200 ms tick. thumbs are the
+/// thumbnail lists read at start-up (null: none); report, when given, records every
+/// saved archive.
 RescueOutcome RunRescue(SourceState& source, SectorReader& reader, const ScanSettings& settings, RunControl& run,
-                        RescueReport* report = nullptr);
+                        RescueReport* report = nullptr, const ThumbSettings* thumbs = nullptr);
 
 /// Pass 1 over settings' range: one sector per cluster when the offset is known,
 /// skipping taken sectors with free space only (map may be null otherwise).

@@ -627,7 +627,7 @@ void TForm1::Button12Click() {
   StartTick();
   RescueOutcome outcome;
   try {
-    outcome = RunRescue(source_, *reader_, settings, run_);
+    outcome = RunRescue(source_, *reader_, settings, run_, nullptr, &thumbs);
   } catch (const std::exception& e) {
     // Whatever ended the rescue, the user gets the main window back and is told why.
     run_.search_cancel.store(true);
