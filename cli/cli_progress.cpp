@@ -1,6 +1,9 @@
 #include "cli/cli_progress.h"
 
+#include <algorithm>
+#include <cctype>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <unistd.h>
 
@@ -72,10 +75,34 @@ void CliRunControl::Pump() {
   Print();
 }
 
+namespace {
+
+/// The percentage a progress label ends with ("Percent: 12.34%", "Progress: 12%"), or -1.
+double PercentOf(const std::string& label) {
+  const size_t end = label.rfind('%');
+  if (end == std::string::npos) return -1;
+  size_t begin = end;
+  while (begin > 0 && (std::isdigit(static_cast<unsigned char>(label[begin - 1])) || label[begin - 1] == '.')) --begin;
+  if (begin == end) return -1;
+  return std::strtod(label.substr(begin, end - begin).c_str(), nullptr);
+}
+
+}  // namespace
+
 void CliRunControl::Print() {
   const auto& l = labels_[Index(shown_)];
   std::string line = caption_[Index(shown_)];
-  for (int i : {1, 2, 3}) {
+  if (terminal_) {
+    // On a terminal: one line redrawn in place, with a bar for the percentage.
+    constexpr int kBarWidth = 30;
+    const double percent = PercentOf(l[2]);
+    if (percent >= 0) {
+      const int filled = static_cast<int>(percent / 100.0 * kBarWidth);
+      line += " [" + std::string(static_cast<size_t>(std::clamp(filled, 0, kBarWidth)), '#') +
+              std::string(static_cast<size_t>(kBarWidth - std::clamp(filled, 0, kBarWidth)), '.') + "]";
+    }
+  }
+  for (int i : {2, 1, 3}) {
     if (l[static_cast<size_t>(i)].empty()) continue;
     line += "  ";
     line += l[static_cast<size_t>(i)];
