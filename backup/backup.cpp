@@ -40,15 +40,6 @@ constexpr int kSlotSource = 77;
 constexpr int kSlotCollecting = 87;
 constexpr int kSlotNoMemory = 88;
 
-/// A decimal number, or -1 for anything that is not one.
-int64_t ParseSector(const std::string& text) {
-  int64_t v = -1;
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, v);
-  if (ec != std::errc() || ptr != end || text.empty()) return -1;
-  return v;
-}
-
 /// The folder an image path names its file in.
 std::string FolderOf(const std::string& path) {
   const size_t slash = path.find_last_of('/');
@@ -148,8 +139,8 @@ BackupOutcome RunBackup(SourceState& source, SectorReader& reader, const BackupR
   if (!source.is_open()) return outcome;
   const Geometry& g = source.working;
   const int64_t b = g.bytes_per_sector;
-  const int64_t first = ParseSector(request.first_text);
-  const int64_t last = ParseSector(request.last_text);
+  const int64_t first = ParseSectorText(request.first_text);
+  const int64_t last = ParseSectorText(request.last_text);
   if (first < 0 || first > last || last > g.last_sector || b <= 0 || b > kMaxSectorSize) {
     SetMessage(&outcome, BackupResult::kBadRange, kSlotBadRange, kSlotError);
     return outcome;

@@ -32,15 +32,6 @@ constexpr int kSlotNoMemory = 88;
 
 constexpr size_t kAlignLabelEvery = 1024;
 
-/// A decimal number, or -1 for anything that is not one.
-int64_t ParseSector(const std::string& text) {
-  int64_t v = -1;
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, v);
-  if (ec != std::errc() || ptr != end || text.empty()) return -1;
-  return v;
-}
-
 bool IsFolder(const std::string& path) {
   struct stat st {};
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -75,8 +66,8 @@ int CheckRescue(const RescueRequest& request, const SourceState& source, const O
   s.cluster_offset = source.working.cluster_offset;
   s.output_folder = request.folder_text;
   if (s.output_folder.back() != '/') s.output_folder += '/';
-  s.first_sector = ParseSector(request.first_text);
-  s.last_sector = ParseSector(request.last_text);
+  s.first_sector = ParseSectorText(request.first_text);
+  s.last_sector = ParseSectorText(request.last_text);
   if (s.first_sector < 0 || s.first_sector > s.last_sector || s.last_sector > source.working.last_sector)
     return kSlotBadRange;
   s.type_mask = request.type_mask;
