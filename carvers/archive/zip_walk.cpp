@@ -3,8 +3,8 @@
 // end of central directory (22 + comment), which ends the archive. Beyond the classic design
 // the walk also follows ZIP64 sizes and records, entries whose sizes sit only in a data
 // descriptor behind their data (found by searching), and the descriptor behind entries whose
-// header gave the sizes as well. An unknown record gives up (ZIP archives: cut there when it lies
-// beyond byte 100); a record running past the scan-range end or an unreadable sector gives up.
+// header gave the sizes as well. An unknown record gives up (classic walks of ZIP archives: cut
+// there when it lies beyond byte 100); a record running past the scan-range end or an unreadable sector gives up.
 // Claim-only walks claim the sectors wholly inside an entry's data unread.
 
 #include "carvers/archive/zip_walk.h"
@@ -309,8 +309,11 @@ std::optional<int64_t> ZipRecordWalk::Follow() {
       if (!walk_.ReadAhead(record + kZip64LocatorLength)) return std::nullopt;
       length = kZip64LocatorLength;
     } else {
-      // Not a record: a ZIP archive that has come far enough ends here.
-      if (walker_ == ZipWalker::kArchive && record > kCutAfter) return record;
+      // Not a record. The classic walk saves a ZIP archive that has come far enough cut here
+      // (it met this where a data descriptor or ZIP64 record stood). The full walk knows those
+      // records, so what stands here is another file's data or damage: the archive cannot be
+      // given back whole and nothing is saved.
+      if (classic_ && walker_ == ZipWalker::kArchive && record > kCutAfter) return record;
       return std::nullopt;
     }
     if (!length) return std::nullopt;
