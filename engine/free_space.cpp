@@ -12,6 +12,9 @@ namespace {
 
 constexpr int kSlotPercent = 51;
 
+/// A FAT media byte: F0, or F8 to FF.
+bool IsMediaByte(uint8_t b) { return b == 0xF0 || b >= 0xF8; }
+
 // FAT boot record (all file systems with a boot record keep their fields here).
 constexpr size_t kBootSectorsPerCluster = 13;
 constexpr size_t kBootReserved = 14;
@@ -250,11 +253,13 @@ class Collector {
 
     std::vector<uint8_t> fat;
     if (!Read(reserved * b_, fat_sectors * b_, &fat)) return {};
-    static constexpr uint8_t kFat12Start[] = {0xF0, 0xFF, 0xFF};
-    static constexpr uint8_t kFat16Start[] = {0xF8, 0xFF, 0xFF, 0xFF};
-    const uint8_t* expect = fat12 ? kFat12Start : kFat16Start;
-    const size_t expect_len = fat12 ? sizeof kFat12Start : sizeof kFat16Start;
-    if (fat.size() < expect_len || std::memcmp(fat.data(), expect, expect_len) != 0) return {};
+    // The first entry is the media byte with the rest of its bits set, the second all ones:
+    // F0 for removable media, F8 for fixed disks (what mkfs.fat writes on images and
+    // partitions, FAT12 ones included); F9 to FF are the older media bytes.
+    const size_t expect_len = fat12 ? 3 : 4;
+    if (fat.size() < expect_len || !IsMediaByte(fat[0])) return {};
+    for (size_t i = 1; i < expect_len; ++i)
+      if (fat[i] != 0xFF) return {};
 
     x_ = data_start;
     const size_t entries = fat12 ? fat.size() * 2 / 3 : fat.size() / 2;

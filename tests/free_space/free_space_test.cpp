@@ -330,7 +330,10 @@ size_t ExFatRootSector(const std::vector<uint8_t>& v) {
 
 const Damage kDamages[] = {
     {"fat16_dirty_shutdown", "fat16", FsKind::kFat16, [](auto& v) { v[FatStart(v) + 3] = 0x7F; }, false},
-    {"fat12_media_f8", "fat12", FsKind::kFat12, [](auto& v) { v[FatStart(v)] = 0xF8; }, false},
+    // F8 is the fixed-disk media byte mkfs.fat writes on images and partitions, FAT12 included.
+    {"fat12_media_f8", "fat12", FsKind::kFat12, [](auto& v) { v[FatStart(v)] = 0xF8; }, true},
+    {"fat12_not_a_media_byte", "fat12", FsKind::kFat12, [](auto& v) { v[FatStart(v)] = 0x12; }, false},
+    {"fat16_not_a_media_byte", "fat16", FsKind::kFat16, [](auto& v) { v[FatStart(v)] = 0xE8; }, false},
     {"fat16_fat_past_the_end", "fat16", FsKind::kFat16, [](auto& v) { v[22] = 0xFF; v[23] = 0xFF; }, false},
     {"fat32_fat_past_the_end", "fat32", FsKind::kFat32, [](auto& v) { PutLe32(v, 36, 0x7FFFFFFF); }, false},
     {"fat32_dirty_shutdown", "fat32", FsKind::kFat32, [](auto& v) { v[FatStart(v) + 7] = 0x07; }, false},
