@@ -184,6 +184,33 @@ frag() {  # frag NAME MKFS_OPTS KIB CLUSTER_BYTES
 frag fat16_frag_1k "-F 16 -s 2" 40000 1024
 frag fat12_frag_2k "-F 12 -s 4" 8000 2048
 
+# Fragmented around live archives: the holes lie between small ZIP files that the rescue
+# identifies and saves first, so the deleted archives are reassembled around them even in a
+# scan of every sector.
+name=fat16_frag_around_zips
+img=$out/$name.img
+rm -f "$img"
+mkfs.fat -C -F 16 -s 2 "$img" 40000 >/dev/null
+rm -rf "$work/small" && mkdir "$work/small"
+rand "smallzips" $((600 * 300)) | split -b 600 -a 3 -d - "$work/small/p"
+for n in $(seq -w 0 299); do
+  (cd "$work/small" && zip -q -X -0 "$src/sz$n.zip" "p$n")
+done
+mcopy -i "$img" "$src"/sz*.zip ::
+odd=()
+for n in $(seq -w 0 2 299); do odd+=("::sz$n.zip"); done
+mdel -i "$img" "${odd[@]}"
+for f in zip_big.zip photo1.jpg rar4_binary.rar zipdd_bsdtar.zip 7z_lzma.7z; do
+  if [ -e "$src/$f" ]; then mcopy -i "$img" "$src/$f" "::$f"; else mcopy -i "$img" "$work/$f" "::$f"; fi
+done
+mshowfat -i "$img" ::zip_big.zip >"$work/$name.zip_big.fat"
+[ "$(grep -o '<' "$work/$name.zip_big.fat" | wc -l)" -gt 1 ] || { echo "$name: zip_big.zip is not fragmented" >&2; exit 1; }
+delete_fat "$img" zip_big.zip rar4_binary.rar zipdd_bsdtar.zip 7z_lzma.7z
+note "image $name"
+note "mixed $name"
+for f in "$src"/sz*.zip; do note "archive $name $(basename "$f")"; done
+for f in zip_big.zip rar4_binary.rar zipdd_bsdtar.zip 7z_lzma.7z; do note "archive $name $f"; note "deleted $name $f"; done
+
 # --- formatted over --------------------------------------------------------------
 # A FAT volume with live archives, then a new file system written over it.
 over() {  # over NAME "MKFS_FAT_OPTS" KIB NEW_FS_COMMAND...
