@@ -17,7 +17,9 @@ RAW_GIBS=${RAW_GIBS:-"1 2 4"}
 STAMP=202001010000
 mkdir -p "$W"
 SRC=$W/src
-if [[ -f $W/corpus.done && $(cat "$W/corpus.done") == "$FAT_MIB $RAW_GIBS" ]]; then
+# Made again when this script or the sizes change.
+MARK="$FAT_MIB $RAW_GIBS $(sha256sum "$0" | cut -c1-16)"
+if [[ -f $W/corpus.done && $(cat "$W/corpus.done") == "$MARK" ]]; then
   echo "corpus already built in $W"; exit 0
 fi
 rm -rf "$SRC" "$W/truth" "$W"/*.img
@@ -164,5 +166,5 @@ PY
 for g in $RAW_GIBS; do
   mkdir -p "$W/truth/raw-${g}g"; cp "$A"/* "$W/truth/raw-${g}g/"
 done
-echo "$FAT_MIB $RAW_GIBS" > "$W/corpus.done"
+echo "$MARK" > "$W/corpus.done"
 echo "corpus ready in $W"

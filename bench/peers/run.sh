@@ -50,7 +50,7 @@ run_tool() {
     dd)        cmd=(dd if="$img" of=/dev/null bs=64k status=none) ;;
     quorvex)   mkdir -p "$d/files"; cmd=("$QV" rescue "$img" --out "$d/files" --quiet) ;;
     quorvex4)  mkdir -p "$d/files"; cmd=("$QV" rescue "$img" --out "$d/files" --quiet --types rar,zip,7z,cab) ;;
-    photorec)  cmd=(photorec /log /d "$d/files/recup" /cmd "$img"
+    photorec)  mkdir -p "$d/files"; cmd=(photorec /log /d "$d/files/recup" /cmd "$img"
                  partition_none,options,paranoid,fileopt,everything,disable,zip,enable,rar,enable,7z,enable,cab,enable,search) ;;
     foremost)  cmd=(foremost -Q -t zip,rar -c "$HERE/foremost.conf" -i "$img" -o "$d/files") ;;
     scalpel)   cmd=(scalpel -c "$HERE/scalpel.conf" -o "$d/files" "$img") ;;
