@@ -290,10 +290,36 @@ exfat_mount() {  # exfat_mount IMAGE DIR
   loop=$(losetup -f --show "$1") || return 1
   mount.exfat-fuse "$loop" "$2" || { losetup -d "$loop"; loop=; return 1; }
 }
+# Fragmented on exFAT: small files fill the start, every other one is deleted, and the
+# large archives land in the holes.
+mounted_frag() {  # mounted_frag NAME MAKE_FS_COMMAND MOUNT_COMMAND
+  local name=$1 make=$2 mountcmd=$3
+  local img=$out/$name.img
+  rm -f "$img"
+  truncate -s 40M "$img"
+  $make "$img" >/dev/null 2>&1 || return 0
+  if ! $mountcmd "$img" "$mnt" >/dev/null 2>&1; then rm -f "$img"; echo "skip $name: cannot mount" >&2; return 0; fi
+  mounted_loop=${loop:-}
+  rand "small$name" $((4096 * 400)) | split -b 4096 -a 3 -d - "$mnt/S"
+  sync
+  local n
+  for n in $(seq -w 0 2 399); do rm "$mnt/S$n"; done
+  sync
+  local arcs=(zip_big.zip rar4_binary.rar 7z_lzma.7z zipdd_bsdtar.zip)
+  for f in "${arcs[@]}"; do cp "$src/$f" "$mnt/$f"; sync; done
+  for f in "${arcs[@]}"; do rm "$mnt/$f"; done
+  sync
+  umount "$mnt"
+  if [ -n "$mounted_loop" ]; then losetup -d "$mounted_loop"; loop=; fi
+  note "image $name"
+  list_archives "$name" "${arcs[@]}"
+  note "around_live $name zip_big.zip"
+}
 if [ -e /dev/fuse ] && [ "$(id -u)" = 0 ]; then
   command -v ntfs-3g >/dev/null && mounted_delete ntfs_4k_deleted "mkntfs -F -Q -c 4096" ntfs-3g
   command -v mount.exfat-fuse >/dev/null && mounted_delete exfat_deleted "mkfs.exfat" exfat_mount
   command -v mount.exfat-fuse >/dev/null && mounted_delete exfat_32k_deleted "mkfs.exfat -c 32K" exfat_mount
+  command -v mount.exfat-fuse >/dev/null && mounted_frag exfat_frag_deleted "mkfs.exfat" exfat_mount
 fi
 rm -rf "$work"
 echo "images in $out"
