@@ -206,7 +206,7 @@ class Collector {
     const int64_t total = remaining;
     // A structure that runs past the end of the source cannot be processed completely.
     if (remaining < 0 || !Inside(pos, remaining)) return result;
-    std::vector<uint8_t> buffer(b_);
+    std::vector<uint8_t> buffer(static_cast<size_t>(b_));
     while (remaining > 0) {
       if (run_.search_cancel.load()) {
         result.cancelled = true;

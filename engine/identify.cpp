@@ -104,7 +104,7 @@ constexpr uint8_t k7zMaxMinor = 4;
 constexpr std::array<bool, 256> kFatNameChars = [] {
   std::array<bool, 256> allowed{};
   for (unsigned c = 0x20; c < 0xFF; ++c) allowed[c] = true;
-  for (const unsigned reserved : {0x22, 0x2A, 0x2F, 0x3A, 0x3C, 0x3E, 0x3F, 0x5C, 0x7C}) allowed[reserved] = false;
+  for (const unsigned reserved : {0x22u, 0x2Au, 0x2Fu, 0x3Au, 0x3Cu, 0x3Eu, 0x3Fu, 0x5Cu, 0x7Cu}) allowed[reserved] = false;
   return allowed;
 }();
 
