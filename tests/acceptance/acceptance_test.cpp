@@ -6,7 +6,9 @@
 // An archive is reachable when it still lies on the image (every sector of it found at a
 // sector boundary; small files kept inside an NTFS file record are not), its first sector
 // lies on the cluster grid the rescue examines, and no live file nothing identifies lies
-// between its clusters (unless the rescue scans free space only).
+// between its clusters (unless the rescue scans free space only). An archive whose start is
+// still there but whose middle a new file system overwrote may be saved with the new bytes
+// in it: without unpacking, nothing tells them from its own.
 //
 // Needs the Debian packages zip, libarchive-tools, 7zip, gcab, imagemagick, ffmpeg,
 // dosfstools, mtools, exfatprogs and ntfs-3g (exfat-fuse for the deleted exFAT images);
@@ -54,9 +56,11 @@ struct Image {
   bool mixed = false;
 };
 
-/// Where an archive lies on an image: its first sector, or -1 when it is not all there.
+/// Where an archive lies on an image: the first sector holding its start (-1: none), and
+/// whether every other sector of it is still there too.
 struct Placement {
   int64_t first_sector = -1;
+  bool whole = false;
 };
 
 /// The images, made once per test program run; several test processes share one copy.
@@ -79,8 +83,8 @@ class Images {
   const Archive& archive(const std::string& file) const { return archives_.at(file); }
   std::string ImagePath(const std::string& name) const { return dir_ + "/" + name + ".img"; }
 
-  /// First sector of the archive on the image, -1 when some of it is not on the image.
-  int64_t FirstSector(const std::string& image, const std::string& file) {
+  /// Where the archive lies on the image.
+  Placement Place(const std::string& image, const std::string& file) {
     const std::string key = image + "/" + file;
     auto it = placements_.find(key);
     if (it != placements_.end()) return it->second;
@@ -131,7 +135,7 @@ class Images {
     if (!ok_) why_ = "no images in " + dir_;
   }
 
-  int64_t Locate(const std::string& image_name, const std::string& file) {
+  Placement Locate(const std::string& image_name, const std::string& file) {
     const std::string& bytes = archives_.at(file).bytes;
     if (image_bytes_name_ != image_name) {
       image_bytes_ = Slurp(ImagePath(image_name));
@@ -141,21 +145,39 @@ class Images {
         sectors_.insert(std::hash<std::string_view>{}(std::string_view(image_bytes_).substr(at, kSector)));
     }
     const std::string_view image(image_bytes_);
+    Placement placement;
     // Every whole sector of the archive somewhere on a sector boundary.
-    for (size_t at = 0; at + kSector <= bytes.size(); at += kSector)
-      if (sectors_.count(std::hash<std::string_view>{}(std::string_view(bytes).substr(at, kSector))) == 0) return -1;
+    bool all_sectors = true;
+    for (size_t at = 0; at + kSector <= bytes.size() && all_sectors; at += kSector)
+      if (sectors_.count(std::hash<std::string_view>{}(std::string_view(bytes).substr(at, kSector))) == 0)
+        all_sectors = false;
     // The start, and the last part sector, at sector boundaries.
     const std::string_view head = std::string_view(bytes).substr(0, std::min<size_t>(bytes.size(), kSector));
     const size_t tail_length = bytes.size() % kSector;
     const std::string_view tail = std::string_view(bytes).substr(bytes.size() - tail_length);
+    // Archives made from the same files by different zippers can begin with the same sector:
+    // the start is where the longest run of the archive follows.
     int64_t first = -1;
+    size_t best_run = 0;
     bool tail_found = tail_length == 0;
-    for (size_t at = 0; at + kSector <= image.size() && (first < 0 || !tail_found); at += kSector) {
+    for (size_t at = 0; at + kSector <= image.size(); at += kSector) {
       const std::string_view sector = image.substr(at, kSector);
-      if (first < 0 && sector.substr(0, head.size()) == head) first = static_cast<int64_t>(at) / kSector;
+      if (sector.substr(0, head.size()) == head) {
+        size_t run = 0;
+        while (run < bytes.size() && at + run < image.size() &&
+               image.substr(at + run, kSector).substr(0, std::min<size_t>(kSector, bytes.size() - run)) ==
+                   std::string_view(bytes).substr(run, kSector))
+          run += kSector;
+        if (first < 0 || run > best_run) {
+          first = static_cast<int64_t>(at) / kSector;
+          best_run = run;
+        }
+      }
       if (!tail_found && sector.substr(0, tail_length) == tail) tail_found = true;
     }
-    return tail_found ? first : -1;
+    placement.first_sector = first;
+    placement.whole = first >= 0 && all_sectors && tail_found;
+    return placement;
   }
 
   bool ok_ = false;
@@ -163,7 +185,7 @@ class Images {
   std::string dir_;
   std::vector<Image> images_;
   std::map<std::string, Archive> archives_;
-  std::map<std::string, int64_t> placements_;
+  std::map<std::string, Placement> placements_;
   std::string image_bytes_name_;
   std::string image_bytes_;
   std::unordered_set<size_t> sectors_;
@@ -258,11 +280,17 @@ std::map<std::string, std::string> CheckImage(const Image& image, const Rescue& 
 
   std::map<std::string, std::string> expected;  // name -> archive file
   std::map<std::string, std::string> begins;    // name of any archive's first sector -> file
+  std::set<std::string> damaged;                // names of archives overwritten after their start
   for (const std::string& file : image.archives) {
-    const int64_t first = images.FirstSector(image.name, file);
-    if (first < 0) continue;  // overwritten, or not on sector boundaries
+    const Placement placement = images.Place(image.name, file);
+    const int64_t first = placement.first_sector;
+    if (first < 0) continue;  // start overwritten, or not on sector boundaries
     const std::string name = "TEST_" + LetterName(8, first) + Extension(file);
     begins[name] = file;
+    if (!placement.whole) {
+      damaged.insert(name);
+      continue;
+    }
     if (!only.empty() && only.count(file) == 0) continue;
     if ((first - grid.offset) % grid.sectors_per_cluster != 0) continue;
     if (!rescue.free_space_only && image.around_live.count(file)) continue;
@@ -280,6 +308,9 @@ std::map<std::string, std::string> CheckImage(const Image& image, const Rescue& 
   for (const auto& [name, bytes] : o.files) {
     if (expected.count(name)) continue;
     auto begun = begins.find(name);
+    // A new file system's metadata written over an archive's middle cannot be told from its
+    // data without unpacking it: the archive may be saved with the new bytes in it.
+    if (damaged.count(name)) continue;
     // The classic walk saves a ZIP cut where it meets a record it does not know: in the
     // newer kinds, or in another file's data between the clusters of a fragmented archive.
     const bool described_cut = rescue.classic && begun != begins.end() &&

@@ -45,7 +45,8 @@ rand() {  # rand SEED BYTES
 
 # --- content -------------------------------------------------------------------
 content=$work/content
-mkdir -p "$content/docs" "$content/bin"
+mkdir -p "$content/docs" "$content/bin" "$content/emptydir"
+: >"$content/docs/empty.txt"
 for i in 1 2 3; do
   seq 1 $((4000 * i)) | sed "s/^/line of report $i: /" >"$content/docs/report$i.txt"
 done
@@ -66,9 +67,42 @@ rand big 1400000 >"$work/big.bin"
 (cd "$content" && 7zz a -bso0 -bsp0 "$src/7z_lzma.7z" docs bin >/dev/null)
 (cd "$content" && 7zz a -bso0 -bsp0 -mx0 "$src/7z_store.7z" bin/blob2.bin >/dev/null)
 cp "$data/archive_cab_7z/store_mid_v03.7z" "$src/7z03_store_mid.7z"
+# What other zippers write: a stream to stdout, a comment, encrypted entries (Info-ZIP puts
+# their sizes in descriptors), 7-Zip's ZIP writer (Deflate64, AES), bsdtar ZIP64 and stored
+# streams, Python's zipfile to a file and to a stream.
+(cd "$content" && zip -q -X - docs/report1.txt bin/blob1.bin >"$src/zip_stdin.zip")
+(cd "$content" && echo "archive comment" | zip -q -X -z "$src/zip_comment.zip" docs/report2.txt bin/blob1.bin)
+(cd "$content" && zip -q -X -P secret "$src/zipdd_encrypted.zip" docs/report1.txt bin/blob1.bin)
+(cd "$content" && 7zz a -tzip -bso0 -bsp0 "$src/zip_7zz.zip" docs bin >/dev/null)
+(cd "$content" && 7zz a -tzip -mm=Deflate64 -bso0 -bsp0 "$src/zip_7zz_deflate64.zip" docs/report3.txt >/dev/null)
+(cd "$content" && 7zz a -tzip -mem=AES256 -psecret -bso0 -bsp0 "$src/zip_7zz_aes.zip" docs/report2.txt bin/blob1.bin >/dev/null)
+(cd "$content" && bsdtar --format zip --options zip:zip64 -cf "$src/zipdd_bsdtar64.zip" docs/report1.txt bin/blob1.bin)
+(cd "$content" && bsdtar --format zip --options zip:compression=store -cf "$src/zipdd_bsdtar_store.zip" docs/report2.txt bin/blob1.bin)
+if command -v python3 >/dev/null; then
+  (cd "$content" && python3 - "$src" <<'PY'
+import io, sys, zipfile
+src = sys.argv[1]
+with zipfile.ZipFile(src + "/zip_python.zip", "w", zipfile.ZIP_DEFLATED) as z:
+    z.write("docs/report1.txt"); z.write("bin/blob1.bin"); z.write("docs/empty.txt")
+class Stream(io.RawIOBase):  # not seekable: zipfile writes data descriptors
+    def __init__(self, f): self.f = f
+    def writable(self): return True
+    def write(self, b): self.f.write(b); return len(b)
+with open(src + "/zipdd_python_stream.zip", "wb") as f:
+    with zipfile.ZipFile(Stream(f), "w", zipfile.ZIP_DEFLATED) as z:
+        z.write("docs/report2.txt"); z.write("bin/blob1.bin")
+PY
+  )
+fi
+# More 7z: encrypted headers, not solid, PPMd, an empty folder and an empty file.
+(cd "$content" && 7zz a -bso0 -bsp0 -mhe=on -psecret "$src/7z_encrypted_header.7z" docs/report1.txt bin/blob1.bin >/dev/null)
+(cd "$content" && 7zz a -bso0 -bsp0 -ms=off "$src/7z_nonsolid.7z" docs bin >/dev/null)
+(cd "$content" && 7zz a -bso0 -bsp0 -m0=PPMd "$src/7z_ppmd.7z" docs/report3.txt >/dev/null)
+(cd "$content" && 7zz a -bso0 -bsp0 "$src/7z_empty_entries.7z" emptydir docs/empty.txt docs/report1.txt >/dev/null)
 # Cabinets, stored and MSZIP.
 (cd "$content" && gcab -c "$src/cab_store.cab" docs/report1.txt bin/blob1.bin)
 (cd "$content" && gcab -c -z "$src/cab_mszip.cab" docs/report3.txt bin/blob2.bin)
+(cd "$content" && gcab -c -z "$src/cab_three.cab" docs/report1.txt docs/report2.txt bin/blob1.bin)
 # RAR 4 and RAR 5 archives made by the real archiver (kept under tests/data).
 cp "$data/rar/test_read_format_rar_binary_data.rar" "$src/rar4_binary.rar"
 cp "$data/rar/test_read_format_rar_ppmd_lzss_conversion.rar" "$src/rar4_ppmd.rar"
@@ -87,7 +121,11 @@ for i in $(seq 1 6); do rand "filler$i" $((20000 * i + 333)) >"$work/filler$i.da
 
 archives=(zip_plain.zip zip_stored.zip zipdd_bsdtar.zip zip64_fz.zip 7z_lzma.7z 7z_store.7z 7z03_store_mid.7z
           cab_store.cab cab_mszip.cab rar4_binary.rar rar4_ppmd.rar rar4_normal.rar rar4_tiny.rar
-          rar5_unicode.rar rar5_zip_in_rar.rar)
+          rar5_unicode.rar rar5_zip_in_rar.rar
+          zip_stdin.zip zip_comment.zip zipdd_encrypted.zip zip_7zz.zip zip_7zz_deflate64.zip zip_7zz_aes.zip
+          zipdd_bsdtar64.zip zipdd_bsdtar_store.zip 7z_encrypted_header.7z 7z_nonsolid.7z 7z_ppmd.7z
+          7z_empty_entries.7z cab_three.cab)
+[ -e "$src/zip_python.zip" ] && archives+=(zip_python.zip zipdd_python_stream.zip)
 others=(photo1.jpg pic.png filler1.dat clip.mp4 filler2.dat photo2.jpg filler3.dat)
 
 note() { echo "$*" >>"$manifest"; }
