@@ -7,7 +7,8 @@
 #   dd bs=64k of=/dev/null              the sequential read, the limit
 #   quorvex rescue (default types)      rar, zip, 7z
 #   quorvex rescue --types rar,zip,7z,cab
-#   photorec /cmd ... (zip rar 7z cab enabled, everything else disabled)
+#   photorec /cmd ... (zip rar 7z cab enabled, everything else disabled), as it chooses its
+#                                       block size, and again with blocksize,512 (every sector)
 #   foremost -t zip,rar -c foremost.conf (7z, cab)
 #   scalpel -c scalpel.conf (zip, rar, 7z, cab)
 # each REPEAT times (default 3; the best wall time is kept), and prints a table of wall time,
@@ -45,6 +46,7 @@ mkdir -p "$OUT"
 run_tool() {
   local name=$1 img=$W/$2.img d=$OUT/$1
   rm -rf "$d"; mkdir -p "$d"
+  sync   # the previous run's written files go to the disk outside the timing
   local cmd
   case $name in
     dd)        cmd=(dd if="$img" of=/dev/null bs=64k status=none) ;;
@@ -52,6 +54,8 @@ run_tool() {
     quorvex4)  mkdir -p "$d/files"; cmd=("$QV" rescue "$img" --out "$d/files" --quiet --types rar,zip,7z,cab) ;;
     photorec)  mkdir -p "$d/files"; cmd=(photorec /log /d "$d/files/recup" /cmd "$img"
                  partition_none,options,paranoid,fileopt,everything,disable,zip,enable,rar,enable,7z,enable,cab,enable,search) ;;
+    photorec512) mkdir -p "$d/files"; cmd=(photorec /log /d "$d/files/recup" /cmd "$img"
+                 partition_none,options,paranoid,fileopt,everything,disable,zip,enable,rar,enable,7z,enable,cab,enable,blocksize,512,search) ;;
     foremost)  cmd=(foremost -Q -t zip,rar -c "$HERE/foremost.conf" -i "$img" -o "$d/files") ;;
     scalpel)   cmd=(scalpel -c "$HERE/scalpel.conf" -o "$d/files" "$img") ;;
   esac
@@ -83,7 +87,7 @@ for image in $IMAGES; do
   echo "== $image: $(( $(stat -c %s "$img") >> 20 )) MiB, $n_truth original archives ($n_frag fragmented by the file system on the FAT image), best of $REPEAT =="
   printf '%-10s %9s %8s %10s %10s %8s %7s %7s\n' tool wall_s x_read peak_MiB identical frag_id broken other
   read_wall=""
-  for tool in dd quorvex quorvex4 photorec foremost scalpel; do
+  for tool in dd quorvex quorvex4 photorec photorec512 foremost scalpel; do
     read -r wall mem < <(best "$tool" "$image")
     [[ -z $read_wall ]] && read_wall=$wall
     ratio=$(awk -v a="$wall" -v b="$read_wall" 'BEGIN{printf "%.2f", (b > 0 ? a / b : 0)}')
@@ -93,6 +97,7 @@ for image in $IMAGES; do
       read -r id br ot fr < <(python3 "$HERE/score.py" "$OUT/$tool/files" "$truth")
     fi
     printf '%-10s %9s %8s %10s %10s %8s %7s %7s\n' "$tool" "$wall" "$ratio" "$(( mem / 1024 ))" "$id" "$fr" "$br" "$ot"
+    rm -rf "$OUT/$tool/files"   # scored: give the disk and the page cache back to the images
   done
   echo "(load average now $(load))"
 done
