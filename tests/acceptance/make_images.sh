@@ -312,7 +312,6 @@ mounted_delete() {  # mounted_delete NAME MAKE_FS_COMMAND MOUNT_COMMAND
     cp "$src/$f" "$mnt/$f"
     local o=${others[$((i % ${#others[@]}))]}
     cp "$work/$o" "$mnt/$i$o"
-    sync
     i=$((i + 1))
   done
   for f in "${archives[@]}"; do rm "$mnt/$f"; done
@@ -344,7 +343,7 @@ mounted_frag() {  # mounted_frag NAME MAKE_FS_COMMAND MOUNT_COMMAND
   for n in $(seq -w 0 2 399); do rm "$mnt/S$n"; done
   sync
   local arcs=(zip_big.zip rar4_binary.rar 7z_lzma.7z zipdd_bsdtar.zip)
-  for f in "${arcs[@]}"; do cp "$src/$f" "$mnt/$f"; sync; done
+  for f in "${arcs[@]}"; do cp "$src/$f" "$mnt/$f"; done
   for f in "${arcs[@]}"; do rm "$mnt/$f"; done
   sync
   umount "$mnt"
@@ -353,11 +352,36 @@ mounted_frag() {  # mounted_frag NAME MAKE_FS_COMMAND MOUNT_COMMAND
   list_archives "$name" "${arcs[@]}"
   note "around_live $name zip_big.zip"
 }
+# An exFAT volume with live archives (written through the mount), formatted over.
+mounted_over() {  # mounted_over NAME NEW_FS_COMMAND...
+  local name=$1; shift
+  local img=$out/$name.img
+  rm -f "$img"
+  truncate -s 40M "$img"
+  mkfs.exfat "$img" >/dev/null 2>&1 || return 0
+  if ! exfat_mount "$img" "$mnt" >/dev/null 2>&1; then rm -f "$img"; echo "skip $name: cannot mount" >&2; return 0; fi
+  mounted_loop=${loop:-}
+  local i=0
+  for f in "${archives[@]}"; do
+    cp "$src/$f" "$mnt/$f"
+    local o=${others[$((i % ${#others[@]}))]}
+    cp "$work/$o" "$mnt/$i$o"
+    i=$((i + 1))
+  done
+  umount "$mnt"
+  if [ -n "$mounted_loop" ]; then losetup -d "$mounted_loop"; loop=; fi
+  "$@" "$img" >/dev/null 2>&1
+  note "image $name"
+  list_archives "$name" "${archives[@]}"
+}
 if [ -e /dev/fuse ] && [ "$(id -u)" = 0 ]; then
   command -v ntfs-3g >/dev/null && mounted_delete ntfs_4k_deleted "mkntfs -F -Q -c 4096" ntfs-3g
   command -v mount.exfat-fuse >/dev/null && mounted_delete exfat_deleted "mkfs.exfat" exfat_mount
   command -v mount.exfat-fuse >/dev/null && mounted_delete exfat_32k_deleted "mkfs.exfat -c 32K" exfat_mount
   command -v mount.exfat-fuse >/dev/null && mounted_frag exfat_frag_deleted "mkfs.exfat" exfat_mount
+  command -v mount.exfat-fuse >/dev/null && mounted_over exfat_over_exfat mkfs.exfat
+  command -v mount.exfat-fuse >/dev/null && mounted_over exfat_over_ntfs mkntfs -F -Q
+  command -v mount.exfat-fuse >/dev/null && mounted_over exfat_over_fat16 mkfs.fat -F 16 -s 8
 fi
 rm -rf "$work"
 echo "images in $out"
