@@ -1,5 +1,6 @@
 #include "engine/walk.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <unistd.h>
@@ -11,6 +12,7 @@ namespace quorvex {
 namespace {
 constexpr int64_t kGrowStep = 1048576;  // the memory copy grows 1 MiB at a time
 constexpr int kSectorLabel = 41;        // "Sector: "
+constexpr size_t kWriteBuffer = 1048576;  // output files are written 1 MiB at a time
 }  // namespace
 
 Walk::Walk(ScanContext& ctx, int64_t start_offset, Width width)
@@ -44,10 +46,15 @@ void Walk::Claim(int64_t sector) {
 bool Walk::AppendSector(int64_t sector) {
   const int64_t offset = sector * bps_;
   if (output_) {
-    uint8_t buffer[kMaxSectorSize];
-    if (ctx_.reader->ReadSource(buffer, static_cast<int32_t>(bps_), offset) > 0) return false;
+    const size_t pending = pending_.size();
+    if (pending_.capacity() < pending + bps_) pending_.reserve(kWriteBuffer + kMaxSectorSize);
+    pending_.resize(pending + bps_);
+    if (ctx_.reader->ReadSource(pending_.data() + pending, static_cast<int32_t>(bps_), offset) > 0) {
+      pending_.resize(pending);
+      return false;
+    }
     // A short write is a failed walk: the archive on disk would have a hole.
-    if (output_->WriteAt(buffered_, buffer, bps_) != static_cast<int64_t>(bps_)) return false;
+    if (pending_.size() >= kWriteBuffer && !FlushOutput()) return false;
     copy_sectors_.push_back(sector);
   } else {
     const auto kept = static_cast<size_t>(buffered_ - base_);
@@ -59,6 +66,15 @@ bool Walk::AppendSector(int64_t sector) {
     }
   }
   buffered_ += bps_;
+  return true;
+}
+
+bool Walk::FlushOutput() {
+  if (pending_.empty()) return true;
+  const auto size = static_cast<int64_t>(pending_.size());
+  if (output_->WriteAt(flushed_, pending_.data(), size) != size) return false;
+  flushed_ += size;
+  pending_.clear();
   return true;
 }
 
@@ -112,7 +128,17 @@ bool Walk::Fetch(int64_t pos, void* out, size_t n) const {
       pos > buffered_ - static_cast<int64_t>(n))
     return false;
   if (n == 0) return true;
-  if (output_) return output_->ReadAt(pos, out, static_cast<int64_t>(n)) == static_cast<int64_t>(n);
+  if (output_) {
+    // Bytes before flushed_ are in the file, the rest still in the write buffer.
+    auto* dest = static_cast<uint8_t*>(out);
+    size_t done = 0;
+    if (pos < flushed_) {
+      done = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), flushed_ - pos));
+      if (output_->ReadAt(pos, dest, static_cast<int64_t>(done)) != static_cast<int64_t>(done)) return false;
+    }
+    if (done < n) std::memcpy(dest + done, pending_.data() + (pos + static_cast<int64_t>(done) - flushed_), n - done);
+    return true;
+  }
   std::memcpy(out, memory_.data() + (pos - base_), n);
   return true;
 }
@@ -184,7 +210,7 @@ void Walk::Accept() {
 
 bool Walk::AcceptSaved(int64_t exact_length) {
   if (ended_) return false;
-  if (!output_ || !output_->SetSize(exact_length) || !output_->Close()) {
+  if (!output_ || !FlushOutput() || !output_->SetSize(exact_length) || !output_->Close()) {
     GiveUp();
     return false;
   }
@@ -203,6 +229,7 @@ void Walk::GiveUp() {
   for (int64_t sector : extents_) ctx_.map->ReleaseSector(sector);
   extents_.clear();
   std::vector<uint8_t>().swap(memory_);
+  std::vector<uint8_t>().swap(pending_);
   if (output_) {
     output_.reset();
     ::unlink(output_path_.c_str());

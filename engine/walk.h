@@ -104,6 +104,8 @@ class Walk {
  private:
   bool AppendSector(int64_t sector);
   void Claim(int64_t sector);
+  /// Writes the pending sectors to the output file; false on a failed or short write.
+  bool FlushOutput();
 
   ScanContext& ctx_;
   const int64_t start_;
@@ -114,6 +116,10 @@ class Walk {
   int64_t base_ = 0;                    ///< memory copy holds bytes base_ .. buffered_
   std::vector<uint8_t> memory_;
   std::unique_ptr<TNewFileStream> output_;
+  /// With an output file: the copied bytes flushed_ .. buffered_, not yet written. Sectors
+  /// are written in large pieces rather than one system call per sector.
+  std::vector<uint8_t> pending_;
+  int64_t flushed_ = 0;
   std::string output_path_;
   std::vector<int64_t> copy_sectors_;   ///< with an output file: source sector of each copied sector
   ExtentList extents_;

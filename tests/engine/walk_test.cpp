@@ -223,6 +223,29 @@ TEST_F(SavedWalk, AcceptCutsTheFileAndRecordsItsRuns) {
   EXPECT_EQ(runs[1].length, 688);
 }
 
+TEST_F(SavedWalk, ReadsBackAcrossWhatIsWrittenAndWhatIsStillBuffered) {
+  // 1 MiB of copy goes to the file at once; fields straddling that point and lying on
+  // either side of it read back the same.
+  WalkEnv env(NumberedSectors(2100));
+  const std::string path = OutputPath(dir_.string() + "/", 0, ".RAR");
+  Walk walk(env.ctx, 0);
+  ASSERT_TRUE(walk.CreateOutput(path));
+  ASSERT_TRUE(walk.Start());
+  ASSERT_TRUE(walk.ReadAhead(2100 * 512));
+  const int64_t mib = 1048576;
+  EXPECT_EQ(*walk.Le32(mib - 2), 0x0000FFFFu);  // two bytes of sector 2047 (0xFF), two of 2048 (0x00)
+  EXPECT_EQ(*walk.U8(mib - 1), 0xFF);
+  EXPECT_EQ(*walk.U8(mib), 0x00);
+  EXPECT_EQ(*walk.U8(2099 * 512), static_cast<uint8_t>(2099));
+  EXPECT_EQ(*walk.U8(10 * 512), 10);
+  ASSERT_TRUE(walk.AcceptSaved(2100 * 512));
+  EXPECT_EQ(fs::file_size(path), 2100u * 512);
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> data(2100 * 512);
+  in.read(data.data(), static_cast<std::streamsize>(data.size()));
+  for (size_t i = 0; i < data.size(); i += 512) ASSERT_EQ(static_cast<uint8_t>(data[i]), static_cast<uint8_t>(i / 512));
+}
+
 TEST_F(SavedWalk, GivingUpRemovesTheFile) {
   WalkEnv env(NumberedSectors(16));
   const std::string path = OutputPath(dir_.string() + "/", 0, ".RAR");
@@ -246,15 +269,16 @@ TEST_F(SavedWalk, AShortWriteIsNotARescue) {
   struct rlimit small = old;
   small.rlim_cur = 600;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  bool read_ahead = true;
+  bool saved = true;
   {
     Walk walk(env.ctx, 0);
     ASSERT_TRUE(walk.CreateOutput(path));
     ASSERT_TRUE(walk.Start());
-    read_ahead = walk.ReadAhead(2 * 512);
+    ASSERT_TRUE(walk.ReadAhead(2 * 512));
+    saved = walk.AcceptSaved(1024);  // the copy reaches the file here, and comes up short
   }
   ::setrlimit(RLIMIT_FSIZE, &old);
-  EXPECT_FALSE(read_ahead);
+  EXPECT_FALSE(saved);
   EXPECT_FALSE(fs::exists(path));
   EXPECT_EQ(env.ctx.rescued_count, 0u);
   EXPECT_TRUE(env.Taken().empty());
