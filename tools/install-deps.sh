@@ -6,7 +6,8 @@ packages=(
   qt6-base-dev libjpeg62-turbo-dev libblkid-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   zip unzip 7zip gcab cabextract unar libarchive-tools
-  dosfstools mtools ntfs-3g exfatprogs
+  dosfstools mtools ntfs-3g exfatprogs exfat-fuse xz-utils
+  imagemagick ffmpeg python3
   xvfb xauth desktop-file-utils
 )
 missing=()
