@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <random>
 #include <string>
 #include <unistd.h>
@@ -61,7 +62,9 @@ int main(int argc, char** argv) {
   const int64_t mib = argc > 1 ? std::atoll(argv[1]) : 1024;
   const std::string path = argc > 2 ? argv[2] : "/tmp/quorvex_bench_random.img";
   const int64_t bytes = mib << 20;
-  if (::access(path.c_str(), R_OK) != 0 && !MakeImage(path, bytes)) {
+  struct stat st {};
+  const bool have = ::stat(path.c_str(), &st) == 0 && st.st_size == bytes;
+  if (!have && !MakeImage(path, bytes)) {
     std::fprintf(stderr, "cannot write %s\n", path.c_str());
     return 1;
   }
