@@ -58,7 +58,7 @@ int64_t AvailableSectors(const AvailMap& map, int64_t first, int64_t last) {
   int64_t taken = 0;
   int64_t s = first;
   while (s <= last && (s & 7) != 0) taken += map.IsTaken(s++) ? 1 : 0;
-  const auto& bytes = map.bytes();
+  const uint8_t* bytes = map.data();
   while (s + 7 <= last) {
     taken += std::popcount(bytes[static_cast<size_t>(s >> 3)]);
     s += 8;

@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   zip unzip 7zip gcab cabextract unar libarchive-tools
   dosfstools mtools ntfs-3g exfatprogs exfat-fuse xz-utils
-  imagemagick ffmpeg python3
+  imagemagick ffmpeg python3 time
   xvfb xauth desktop-file-utils
 )
 missing=()

@@ -101,6 +101,33 @@ TEST_F(CliTest, DetectReportsTheGeometryMkfsFatWrote) {
   EXPECT_NE(r.out.find("Sectors: 131072"), std::string::npos);
 }
 
+TEST_F(CliTest, HugeSparseSourceNeedsMemoryOnlyForItsMap) {
+  // 4 TiB of 512-byte sectors: a map of 1 GiB that stays untouched outside the range.
+  const std::string huge = (dir_ / "huge.img").string();
+  if (RunCommand("truncate -s 4T " + huge).status != 0) GTEST_SKIP() << "no sparse 4 TiB file here";
+  const auto r = RunCommand("/usr/bin/time -f 'peak %M' " + kCli + " rescue " + huge + " --out " + Out() +
+                            " --range 0-20000 --quiet");
+  fs::remove(huge);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.LastLine(), "Rescued file 0");
+  const auto at = r.err.find("peak ");
+  if (at != std::string::npos) {
+    EXPECT_LT(std::stoll(r.err.substr(at + 5)), 256 * 1024) << "KiB resident";
+  }
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+TEST_F(CliTest, AMapThatCannotBeHadIsNoEnoughMemory) {
+  const std::string huge = (dir_ / "huge.img").string();
+  if (RunCommand("truncate -s 4T " + huge).status != 0) GTEST_SKIP() << "no sparse 4 TiB file here";
+  const auto r = RunCommand("ulimit -v 600000; " + kCli + " rescue " + huge + " --out " + Out() + " --range 0-100");
+  fs::remove(huge);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("No enough memory!"), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::is_empty(Out()));
+}
+#endif
+
 TEST_F(CliTest, DemoImageGivesBackEveryDeletedArchive) {
   const std::string demo = std::string(QUORVEX_SOURCE_DIR) + "/demo";
   const std::string report = (dir_ / "report.xml").string();
