@@ -86,6 +86,15 @@ bool Walk::Start() {
   return true;
 }
 
+bool Walk::BeginArchive(std::string_view folder, std::string_view extension) {
+  if (StartTaken()) return false;
+  if (!folder.empty() && !CreateOutput(OutputPath(folder, start_, extension))) {
+    ClusterTailClaim();
+    return false;
+  }
+  return Start();
+}
+
 bool Walk::NextAvailable() {
   int64_t sector = next_ / bps_;
   while (sector <= ctx_.range_end && ctx_.map->IsTaken(sector)) {

@@ -48,6 +48,12 @@ class Walk {
   /// False on the scan-range end, a failed read or write, or the width limit.
   bool ReadAhead(int64_t target);
 
+  /// The opening of an archive walk: the start check; with a folder, the output file
+  /// folder + "TEST_" + letters + extension (when it cannot be created nothing is read and
+  /// only the rest of the start's cluster is taken); then the start sector. False when the
+  /// walk ends there.
+  bool BeginArchive(std::string_view folder, std::string_view extension);
+
   /// The skip-claim: claims the next available sector unread. False at the scan-range end.
   bool SkipClaim();
 

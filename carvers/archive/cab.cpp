@@ -21,13 +21,7 @@ constexpr int64_t kCabinetSizeOffset = 8;  // cbCabinet, u32
 
 void CarveCab(ScanContext& ctx, int64_t start_offset, std::string_view folder) {
   Walk walk(ctx, start_offset);
-  if (walk.StartTaken()) return;
-  if (!folder.empty() && !walk.CreateOutput(OutputPath(folder, start_offset, ".CAB"))) {
-    // Nothing is read or claimed; only the rest of the start's cluster is taken.
-    walk.ClusterTailClaim();
-    return;
-  }
-  if (!walk.Start()) return;
+  if (!walk.BeginArchive(folder, ".CAB")) return;
 
   char signature[sizeof(kCabSignature)];
   if (!walk.Fetch(0, signature, sizeof(signature)) ||

@@ -38,13 +38,7 @@ constexpr uint8_t kEndBlockType = 0x7B;    // end of archive
 
 void CarveRar(ScanContext& ctx, int64_t start_offset, std::string_view folder) {
   Walk walk(ctx, start_offset);
-  if (walk.StartTaken()) return;
-  if (!folder.empty() && !walk.CreateOutput(OutputPath(folder, start_offset, ".RAR"))) {
-    // Nothing is read or claimed; only the rest of the start's cluster is taken.
-    walk.ClusterTailClaim();
-    return;
-  }
-  if (!walk.Start()) return;
+  if (!walk.BeginArchive(folder, ".RAR")) return;
   for (size_t i = 0; i < kRarMarker.size(); ++i) {
     if (walk.U8(static_cast<int64_t>(i)) != kRarMarker[i]) return;
   }

@@ -45,13 +45,7 @@ std::optional<int64_t> DeclaredLength(uint64_t next_offset, uint64_t next_size) 
 
 void Carve7z(ScanContext& ctx, int64_t start_offset, std::string_view folder) {
   Walk walk(ctx, start_offset);
-  if (walk.StartTaken()) return;
-  if (!folder.empty() && !walk.CreateOutput(OutputPath(folder, start_offset, ".7Z"))) {
-    // Nothing is read or claimed; only the rest of the start's cluster is taken.
-    walk.ClusterTailClaim();
-    return;
-  }
-  if (!walk.Start()) return;
+  if (!walk.BeginArchive(folder, ".7Z")) return;
 
   uint8_t signature[sizeof(k7zSignature)];
   if (!walk.Fetch(0, signature, sizeof(signature)) ||

@@ -348,20 +348,14 @@ std::optional<int64_t> ZipRecordWalk::Follow() {
 
 void WalkZipRecords(ScanContext& ctx, int64_t start_offset, std::string_view folder, ZipWalker walker) {
   Walk walk(ctx, start_offset, walker == ZipWalker::kOffice ? Walk::Width::k32 : Walk::Width::k64);
-  if (walk.StartTaken()) return;
-  const bool save = walker == ZipWalker::kArchive && !folder.empty();
-  if (save && !walk.CreateOutput(OutputPath(folder, start_offset, ".ZIP"))) {
-    // Nothing is read or claimed; only the rest of the start's cluster is taken.
-    walk.ClusterTailClaim();
-    return;
-  }
-  if (!walk.Start()) return;
+  // Only ZIP archives are saved; office and drawing files are claimed.
+  if (!walk.BeginArchive(walker == ZipWalker::kArchive ? folder : std::string_view(), ".ZIP")) return;
   if (walk.Le32(0) != kLocalSignature) return;
 
   ZipRecordWalk records(walk, walker, ctx.classic);
   const std::optional<int64_t> end = records.Follow();
   if (!end) return;  // the walk gives up as it goes out of scope
-  if (save) {
+  if (walk.has_output()) {
     walk.AcceptSaved(*end);
   } else {
     walk.Accept();
